@@ -1,0 +1,59 @@
+# Shared set-up for the project's scripts: system packages, interpreters, tools.
+# Sourced, not run.
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+PYTHON_VERSIONS=(3.10 3.11 3.12 3.13)
+
+# Installs the named Debian packages when missing (as root), otherwise stops
+# with a message naming them.
+require_packages() {
+    local missing=()
+    for pkg in "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -eq 0 ]; then
+        echo "Installing system packages: ${missing[*]}" >&2
+        if ! { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"; } >&2; then
+            echo "error: could not install system packages: ${missing[*]}" >&2
+            exit 1
+        fi
+    else
+        echo "error: missing system packages: ${missing[*]} (run: sudo apt-get install ${missing[*]})" >&2
+        exit 1
+    fi
+}
+
+# Puts python3.10 ... python3.13 from pyenv on PATH, so that nox finds them.
+use_pyenv_interpreters() {
+    local root
+    root=$(pyenv root 2>/dev/null || echo "$HOME/.pyenv")
+    for v in "${PYTHON_VERSIONS[@]}"; do
+        local dir
+        dir=$(ls -d "$root"/versions/"$v".*/bin 2>/dev/null | sort -V | tail -n 1)
+        if [ -z "$dir" ]; then
+            echo "error: Python $v not found under $root/versions (pyenv install $v)" >&2
+            exit 1
+        fi
+        PATH="$dir:$PATH"
+    done
+    export PATH
+}
+
+# A virtual environment of the project's own tools (nox), made once.
+tools_python() {
+    local venv="$ROOT/.venv-tools"
+    if [ ! -x "$venv/bin/nox" ]; then
+        python3.11 -m venv "$venv" >&2
+        "$venv/bin/python" -m pip install -q --upgrade pip >&2
+        "$venv/bin/python" -m pip install -q 'nox>=2024.4' >&2
+    fi
+    echo "$venv/bin/python"
+}
+
+bootstrap() {
+    require_packages g++ cmake ninja-build libgtest-dev libbenchmark-dev
+    use_pyenv_interpreters
+    NOX_PYTHON=$(tools_python)
+    cd "$ROOT"
+}
