@@ -1,0 +1,122 @@
+#include "repr_format.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace kav::repr {
+namespace {
+
+// A positive finite double as its shortest round-trip digits d0 d1 d2 ... and
+// the decimal exponent of d0, so that value = d0.d1d2... x 10^exponent.
+struct ShortestDigits {
+    char digits[32];
+    std::size_t count;
+    int exponent;
+
+    std::string_view all() const noexcept { return {digits, count}; }
+};
+
+ShortestDigits shortest_digits(double magnitude) noexcept {
+    // The scientific form of to_chars without a precision is the shortest
+    // round-trip one, "d.ddde-05": split it into digits and exponent.
+    char text[40];
+    const auto written =
+        std::to_chars(text, text + sizeof text, magnitude, std::chars_format::scientific).ptr;
+    const std::string_view form(text, static_cast<std::size_t>(written - text));
+    const std::size_t e_pos = form.find('e');
+
+    ShortestDigits result{};
+    result.digits[result.count++] = form[0];
+    for (std::size_t i = 2; i < e_pos; ++i) result.digits[result.count++] = form[i];
+
+    std::string_view exponent = form.substr(e_pos + 1);
+    if (exponent.front() == '+') exponent.remove_prefix(1);
+    std::from_chars(exponent.data(), exponent.data() + exponent.size(), result.exponent);
+    return result;
+}
+
+void append_scientific(std::string& out, const ShortestDigits& d) {
+    out += d.digits[0];
+    if (d.count > 1) {
+        out += '.';
+        out.append(d.digits + 1, d.count - 1);
+    }
+    out += 'e';
+    char exponent[8];
+    out.append(exponent, std::to_chars(exponent, exponent + sizeof exponent, d.exponent).ptr);
+}
+
+void append_fixed(std::string& out, const ShortestDigits& d) {
+    const std::string_view digits = d.all();
+    if (d.exponent < 0) {
+        out += "0.";
+        out.append(static_cast<std::size_t>(-d.exponent - 1), '0');
+        out += digits;
+        return;
+    }
+    const auto integer_count = static_cast<std::size_t>(d.exponent) + 1;
+    if (digits.size() <= integer_count) {
+        out += digits;
+        out.append(integer_count - digits.size(), '0');
+        out += ".0";
+        return;
+    }
+    out += digits.substr(0, integer_count);
+    out += '.';
+    out += digits.substr(integer_count);
+}
+
+void append_zero_padded(std::string& out, std::uint32_t value, std::size_t width) {
+    char text[16];
+    const auto written = std::to_chars(text, text + sizeof text, value).ptr;
+    const auto length = static_cast<std::size_t>(written - text);
+    if (length < width) out.append(width - length, '0');
+    out.append(text, length);
+}
+
+constexpr std::uint32_t kNanosPerSecond = 1'000'000'000;
+
+}  // namespace
+
+void append_double(std::string& out, double value) {
+    if (std::isnan(value)) {
+        out += "NaN";
+        return;
+    }
+    if (std::signbit(value)) out += '-';
+    const double magnitude = std::fabs(value);
+    if (std::isinf(magnitude)) {
+        out += "inf";
+    } else if (magnitude == 0.0) {
+        out += "0.0";
+    } else if (magnitude < 1e-4 || magnitude >= 1e16) {
+        append_scientific(out, shortest_digits(magnitude));
+    } else {
+        append_fixed(out, shortest_digits(magnitude));
+    }
+}
+
+void append_time_of_day(std::string& out, TimeOfDay time) {
+    const bool leap_second = time.nanoseconds >= kNanosPerSecond;
+    const std::uint32_t fraction =
+        leap_second ? time.nanoseconds - kNanosPerSecond : time.nanoseconds;
+    append_zero_padded(out, time.seconds / 3600, 2);
+    out += ':';
+    append_zero_padded(out, time.seconds / 60 % 60, 2);
+    out += ':';
+    append_zero_padded(out, time.seconds % 60 + (leap_second ? 1u : 0u), 2);
+    if (fraction == 0) return;
+    out += '.';
+    if (fraction % 1'000'000 == 0) {
+        append_zero_padded(out, fraction / 1'000'000, 3);
+    } else if (fraction % 1000 == 0) {
+        append_zero_padded(out, fraction / 1000, 6);
+    } else {
+        append_zero_padded(out, fraction, 9);
+    }
+}
+
+}  // namespace kav::repr

@@ -1,0 +1,22 @@
+// Text renderings of the beacon's numbers and time of day, as its repr shows
+// them. Python-free, so the exact digits can be reasoned about on their own.
+#pragma once
+
+#include <string>
+
+#include "aprs_types.hpp"
+
+namespace kav::repr {
+
+// The shortest digit string that reads back to the same double. Plain decimal
+// with at least one fractional digit (0.0, -8.25, 1200.0, 0.0001); scientific
+// below 1e-4 and from 1e16 on (1e-5, 1.5e-5, 1e16, 5e-324), exponent without
+// "+" or leading zeros. "NaN", "inf" and "-inf" for the non-finite values; a
+// negative zero keeps its sign.
+void append_double(std::string& out, double value);
+
+// hh:mm:ss, then the fraction in the fewest of 3, 6 or 9 digits that hold it
+// exactly (nothing when it is zero). A leap second shows as second 60.
+void append_time_of_day(std::string& out, TimeOfDay time);
+
+}  // namespace kav::repr
