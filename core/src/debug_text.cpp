@@ -1,0 +1,95 @@
+// The structural rendering of parse errors that users read after
+// "Parse error: ". Quoted texts escape anything invisible or combining, so a
+// message can never smuggle a line break or hide a character.
+#include <charconv>
+#include <type_traits>
+
+#include "aprs_types.hpp"
+#include "unicode_tables.hpp"
+#include "utf8.hpp"
+#include "utf8_decode.hpp"
+
+namespace kav {
+namespace {
+
+void append_code_point_escape(std::string& out, char32_t cp) {
+    char digits[8];
+    const auto [end, ec] =
+        std::to_chars(digits, digits + sizeof digits, static_cast<std::uint32_t>(cp), 16);
+    out += "\\u{";
+    out.append(digits, end);
+    out += '}';
+}
+
+}  // namespace
+
+void append_quoted(std::string& out, std::string_view text) {
+    out.reserve(out.size() + text.size() + 2);
+    out += '"';
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t start = pos;
+        const char32_t cp = decode_next(text, pos);
+        switch (cp) {
+            case U'\0':
+                out += "\\0";
+                continue;
+            case U'\t':
+                out += "\\t";
+                continue;
+            case U'\r':
+                out += "\\r";
+                continue;
+            case U'\n':
+                out += "\\n";
+                continue;
+            case U'\\':
+                out += "\\\\";
+                continue;
+            case U'"':
+                out += "\\\"";
+                continue;
+            default:
+                break;
+        }
+        if (!is_printable(cp) || is_grapheme_extend(cp)) {
+            append_code_point_escape(out, cp);
+        } else if (cp == kReplacementCharacter) {
+            // Also covers ill-formed bytes, which decode to U+FFFD.
+            out += kReplacementCharacterUtf8;
+        } else {
+            out.append(text.substr(start, pos - start));
+        }
+    }
+    out += '"';
+}
+
+std::string debug_text(const APRSParseContext& context) {
+    std::string out = "APRSParseContext { input: ";
+    append_quoted(out, context.input);
+    out += ", message: ";
+    append_quoted(out, context.message);
+    out += " }";
+    return out;
+}
+
+std::string debug_text(const ParseErrorKind& kind) {
+    std::string out(name(kind.variant));
+    out += '(';
+    if (const auto* text = std::get_if<std::string>(&kind.payload)) {
+        append_quoted(out, *text);
+    } else {
+        out += debug_text(std::get<APRSParseContext>(kind.payload));
+    }
+    out += ')';
+    return out;
+}
+
+std::string debug_text(const BeaconParseError& error) {
+    if (const auto* kind = std::get_if<ParseErrorKind>(&error.value)) {
+        return "ParseError(" + debug_text(*kind) + ")";
+    }
+    return "MissingKAVBeaconID";
+}
+
+}  // namespace kav
