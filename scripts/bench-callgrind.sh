@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Instructions per call of the floor, of the parse function on valid lines and
+# on bad lines, under callgrind: exact counts that repeat on a shared, noisy
+# machine. Each case runs twice with different pass counts over the corpus; the
+# difference, less the same difference for the loop alone, divided by the
+# calls, is one call's price.
+#
+#   scripts/bench-callgrind.sh [PASSES]      # default 20 extra passes
+set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+source "$ROOT/bench/prepare_env.sh"
+require_packages valgrind
+prepare_bench_env
+extra=${1:-20}
+
+out=$(mktemp -d)
+trap 'rm -rf "$out" "$FLOOR_DIR"' EXIT
+cd "$ROOT/bench"
+
+# Total instructions of one run of a case with the given pass count.
+instructions() {
+    local file="$out/$1.$2"
+    PYTHONHASHSEED=0 PYTHONPATH="$FLOOR_DIR" valgrind --tool=callgrind \
+        --callgrind-out-file="$file" "$BENCH_PYTHON" callgrind_calls.py "$1" "$2" \
+        >"$file.lines" 2>/dev/null
+    awk '/^(summary|totals):/ {print $2; exit}' "$file"
+}
+
+declare -A per_pass lines
+for case in loop floor parse parse_bad; do
+    low=$(instructions "$case" 1)
+    high=$(instructions "$case" $((1 + extra)))
+    per_pass[$case]=$(( (high - low) / extra ))
+    lines[$case]=$(cat "$out/$case.1.lines")
+done
+
+loop_per_line=$(( per_pass[loop] / lines[loop] ))
+printf '%-34s %12s\n' "case" "instr/call"
+printf '%-34s %12d\n' "loop alone (per line)" "$loop_per_line"
+for case in floor parse parse_bad; do
+    net=$(( per_pass[$case] / lines[$case] - loop_per_line ))
+    printf '%-34s %12d\n' "$case (net of the loop)" "$net"
+done
