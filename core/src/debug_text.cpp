@@ -2,7 +2,6 @@
 // "Parse error: ". Quoted texts escape anything invisible or combining, so a
 // message can never smuggle a line break or hide a character.
 #include <charconv>
-#include <type_traits>
 
 #include "aprs_types.hpp"
 #include "unicode_tables.hpp"
@@ -21,6 +20,27 @@ void append_code_point_escape(std::string& out, char32_t cp) {
     out += '}';
 }
 
+// The escapes with a one-letter form; empty for every other code point. The
+// single quote has none: it needs no escape inside double quotes.
+constexpr std::string_view short_escape(char32_t cp) noexcept {
+    switch (cp) {
+        case U'\0':
+            return "\\0";
+        case U'\t':
+            return "\\t";
+        case U'\r':
+            return "\\r";
+        case U'\n':
+            return "\\n";
+        case U'\\':
+            return "\\\\";
+        case U'"':
+            return "\\\"";
+        default:
+            return {};
+    }
+}
+
 }  // namespace
 
 void append_quoted(std::string& out, std::string_view text) {
@@ -30,29 +50,9 @@ void append_quoted(std::string& out, std::string_view text) {
     while (pos < text.size()) {
         const std::size_t start = pos;
         const char32_t cp = decode_next(text, pos);
-        switch (cp) {
-            case U'\0':
-                out += "\\0";
-                continue;
-            case U'\t':
-                out += "\\t";
-                continue;
-            case U'\r':
-                out += "\\r";
-                continue;
-            case U'\n':
-                out += "\\n";
-                continue;
-            case U'\\':
-                out += "\\\\";
-                continue;
-            case U'"':
-                out += "\\\"";
-                continue;
-            default:
-                break;
-        }
-        if (!is_printable(cp) || is_grapheme_extend(cp)) {
+        if (const std::string_view escape = short_escape(cp); !escape.empty()) {
+            out += escape;
+        } else if (!is_printable(cp) || is_grapheme_extend(cp)) {
             append_code_point_escape(out, cp);
         } else if (cp == kReplacementCharacter) {
             // Also covers ill-formed bytes, which decode to U+FFFD.
