@@ -1,7 +1,8 @@
-"""Test sessions: the core's C++ tests, one wheel, and pytest on each interpreter."""
+"""Test sessions: the core's C++ tests, one wheel and its packaging checks, and pytest on each interpreter."""
 
 import pathlib
 import shutil
+import zipfile
 
 import nox
 
@@ -9,9 +10,16 @@ ROOT = pathlib.Path(__file__).parent
 DIST = ROOT / "dist"
 PYTHONS = ["3.10", "3.11", "3.12", "3.13"]
 
-nox.options.sessions = ["core", "wheel", "tests"]
+nox.options.sessions = ["core", "wheel", "package", "tests"]
 nox.options.error_on_missing_interpreters = True
 nox.options.reuse_existing_virtualenvs = False
+
+
+def _single_wheel(session: nox.Session, directory: pathlib.Path, tag: str) -> pathlib.Path:
+    wheels = sorted(directory.glob("*.whl"))
+    if len(wheels) != 1 or tag not in wheels[0].name:
+        session.error(f"expected one wheel tagged {tag} in {directory}, found {[w.name for w in wheels]}")
+    return wheels[0]
 
 
 @nox.session(python=False)
@@ -32,9 +40,7 @@ def wheel(session: nox.Session) -> None:
     """Builds the one cp310-abi3 wheel that every interpreter's tests install."""
     shutil.rmtree(DIST, ignore_errors=True)
     session.run("python", "-m", "pip", "wheel", ".", "--no-deps", "-w", str(DIST))
-    wheels = sorted(DIST.glob("*.whl"))
-    if len(wheels) != 1 or "-cp310-abi3-" not in wheels[0].name:
-        session.error(f"expected one cp310-abi3 wheel, found {[w.name for w in wheels]}")
+    _single_wheel(session, DIST, "-cp310-abi3-")
 
 
 @nox.session(python=PYTHONS)
@@ -43,8 +49,42 @@ def tests(session: nox.Session) -> None:
     wheels = sorted(DIST.glob("*-cp310-abi3-*.whl"))
     if not wheels:
         session.error("no wheel in dist/: run the 'wheel' session first")
-    session.install("pytest", "numpy")
+    session.install("pytest", "numpy", "mypy")
     session.install("--force-reinstall", "--no-deps", str(wheels[0]))
     # Run from tests/ so that the installed module, not the source tree, is imported.
     session.chdir(ROOT / "tests")
     session.run("python", "-m", "pytest", "-q", *session.posargs)
+
+
+@nox.session(python="3.11")
+def package(session: nox.Session) -> None:
+    """Checks that the built wheel installs anywhere it should.
+
+    Stable ABI only (abi3audit); a manylinux wheel after auditwheel repair that
+    keeps the .abi3.so module and the type stubs; stubs that match the module
+    installed from that wheel; and an sdist that builds into the same kind of wheel.
+    """
+    wheel = _single_wheel(session, DIST, "-cp310-abi3-")
+    session.install("abi3audit", "auditwheel", "build", "mypy")
+    session.run("abi3audit", "--strict", "--report", str(wheel))
+
+    work = pathlib.Path(session.create_tmp()) / "package"
+    shutil.rmtree(work, ignore_errors=True)
+    session.run("auditwheel", "repair", "-w", str(work / "repaired"), str(wheel))
+    repaired = _single_wheel(session, work / "repaired", "-cp310-abi3-manylinux_")
+    contents = zipfile.ZipFile(repaired).namelist()
+    for wanted in ("kav_aprs_parser_pyo3.abi3.so", "kav_aprs_parser_pyo3-stubs/__init__.pyi"):
+        if not any(name.endswith(wanted) for name in contents):
+            session.error(f"{repaired.name} lacks {wanted}: {contents}")
+
+    session.install("--force-reinstall", "--no-deps", str(repaired))
+    # Outside the source tree, so that stubtest imports the installed module.
+    session.chdir(work)
+    session.run("python", "-m", "mypy.stubtest", "kav_aprs_parser_pyo3")
+
+    session.run("python", "-m", "build", "--sdist", "--outdir", str(work / "sdist"), str(ROOT))
+    sdists = sorted((work / "sdist").glob("*.tar.gz"))
+    if len(sdists) != 1:
+        session.error(f"expected one sdist, found {[s.name for s in sdists]}")
+    session.run("python", "-m", "pip", "wheel", "--no-deps", "-w", str(work / "from-sdist"), str(sdists[0]))
+    _single_wheel(session, work / "from-sdist", "-cp310-abi3-")

@@ -52,7 +52,8 @@ tools_python() {
 }
 
 bootstrap() {
-    require_packages g++ cmake ninja-build libgtest-dev libbenchmark-dev
+    # patchelf: auditwheel cannot repair (retag) the wheel without it.
+    require_packages g++ cmake ninja-build libgtest-dev libbenchmark-dev patchelf
     use_pyenv_interpreters
     NOX_PYTHON=$(tools_python)
     cd "$ROOT"
