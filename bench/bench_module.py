@@ -149,7 +149,7 @@ def print_report(report: dict) -> None:
     for t in report["targets"]:
         print(f"target {t['target']:<24} ratio {t['ratio']:>8.2f}  {'holds' if t['holds'] else 'MISSED'}")
     print(f"aprslib {report['aprslib']['version']} raised on {report['aprslib']['failures']} of "
-          f"{report['aprslib']['lines']} lines (it reads general APRS, not this format alone)")
+          f"{report['aprslib']['lines']} lines, timed on the rest (it reads general APRS its own way)")
     print("__basicsize__: " + ", ".join(f"{k} {v}" for k, v in report["basicsize"].items()))
 
 
@@ -185,9 +185,10 @@ def main() -> int:
     else:
         peer = _spread(valid, PEER_LINES)
         peer_str = [line.decode("utf-8", "replace") for line in peer]
-        corpora = {"valid": valid, "bad": bad, "valid_peer": peer, "valid_peer_str": peer_str}
+        accepted = agreement.peer_accepted(callables.aprslib, peer_str)
+        corpora = {"valid": valid, "bad": bad, "valid_peer": peer, "valid_peer_str": accepted}
         report["aprslib"] = {"version": callables.aprslib_version, "lines": len(peer_str),
-                             "failures": agreement.peer_failures(callables.aprslib, peer_str)}
+                             "failures": len(peer_str) - len(accepted)}
         report["repetitions"] = args.repetitions
         report["cases"] = time_cases(callables, corpora, args.repetitions)
         report["ratios"] = _ratios(report["cases"])

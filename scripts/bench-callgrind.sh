@@ -6,6 +6,8 @@
 # calls, is one call's price.
 #
 #   scripts/bench-callgrind.sh [PASSES]      # default 20 extra passes
+#
+# The counts are also written to bench/results-callgrind.json.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 source "$ROOT/bench/prepare_env.sh"
@@ -37,7 +39,11 @@ done
 loop_per_line=$(( per_pass[loop] / lines[loop] ))
 printf '%-34s %12s\n' "case" "instr/call"
 printf '%-34s %12d\n' "loop alone (per line)" "$loop_per_line"
+json="{\"loop_per_line\": $loop_per_line"
 for case in floor parse parse_bad; do
     net=$(( per_pass[$case] / lines[$case] - loop_per_line ))
     printf '%-34s %12d\n' "$case (net of the loop)" "$net"
+    json+=", \"$case\": $net"
 done
+echo "$json}" >"$ROOT/bench/results-callgrind.json"
+echo "figures written to $ROOT/bench/results-callgrind.json"
