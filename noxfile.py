@@ -2,6 +2,7 @@
 
 import pathlib
 import shutil
+import subprocess
 import zipfile
 
 import nox
@@ -10,7 +11,7 @@ ROOT = pathlib.Path(__file__).parent
 DIST = ROOT / "dist"
 PYTHONS = ["3.10", "3.11", "3.12", "3.13"]
 
-nox.options.sessions = ["core", "wheel", "package", "tests"]
+nox.options.sessions = ["core", "core_sanitized", "wheel", "package", "tests", "tests_asan"]
 nox.options.error_on_missing_interpreters = True
 nox.options.reuse_existing_virtualenvs = False
 
@@ -88,3 +89,55 @@ def package(session: nox.Session) -> None:
         session.error(f"expected one sdist, found {[s.name for s in sdists]}")
     session.run("python", "-m", "pip", "wheel", "--no-deps", "-w", str(work / "from-sdist"), str(sdists[0]))
     _single_wheel(session, work / "from-sdist", "-cp310-abi3-")
+
+
+@nox.session(python=False)
+def core_sanitized(session: nox.Session) -> None:
+    """Runs the core's tests and replays the fuzz corpus under ASan and UBSan.
+
+    Without -Werror: GCC's -Wmaybe-uninitialized misfires on sanitizer
+    instrumentation, and the core session already holds the warning line.
+    """
+    build = "build/core-sanitized"
+    session.run(
+        "cmake", "-S", ".", "-B", build, "-G", "Ninja",
+        "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DKAV_BUILD_TESTS=ON",
+        "-DKAV_BUILD_MODULE=OFF", "-DKAV_BUILD_FUZZ=ON", "-DKAV_SANITIZE=address,undefined",
+    )
+    session.run("cmake", "--build", build)
+    session.run(
+        "ctest", "--test-dir", build, "--output-on-failure", "--no-tests=error",
+        env={"ASAN_OPTIONS": "detect_leaks=1", "UBSAN_OPTIONS": "print_stacktrace=1"},
+    )
+
+
+@nox.session(python="3.11")
+def tests_asan(session: nox.Session) -> None:
+    """Runs pytest against a module built with ASan and UBSan.
+
+    The interpreter itself is not instrumented, so the ASan runtime is preloaded;
+    PYTHONMALLOC=malloc routes every object through it, so overruns of Python
+    objects are caught too; leak detection stays off because the interpreter
+    keeps its start-up allocations to the end (valgrind-tests.sh covers leaks).
+    """
+    session.install("pytest", "numpy", "mypy")
+    session.install(
+        ".",
+        "--config-settings=cmake.define.KAV_SANITIZE=address,undefined",
+        "--config-settings=cmake.build-type=RelWithDebInfo",
+        "--config-settings=build-dir=build/asan-wheel",
+    )
+    libasan = subprocess.run(
+        ["g++", "-print-file-name=libasan.so"], capture_output=True, text=True, check=True
+    ).stdout.strip()
+    session.chdir(ROOT / "tests")
+    session.run(
+        "python", "-m", "pytest", "-q", *session.posargs,
+        env={
+            "LD_PRELOAD": libasan,
+            "PYTHONMALLOC": "malloc",
+            "ASAN_OPTIONS": "detect_leaks=0",
+            "UBSAN_OPTIONS": "print_stacktrace=1",
+            "KAV_TESTS_INSTRUMENTED": "asan",
+        },
+    )

@@ -1,0 +1,93 @@
+// Fuzz target of the beacon parser: any bytes must give either a record or an
+// error, and whichever comes back must hold up to what callers rely on.
+//
+// Built twice: with libFuzzer (clang) for long runs, and with replay_main.cpp
+// (any compiler, under ASan/UBSan) so that ordinary CI replays the corpus.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "aprs_types.hpp"
+#include "parse.hpp"
+#include "utf8_oracle.hpp"
+
+namespace {
+
+using kav::fuzz::well_formed_utf8;
+
+// The oracle itself must reject the classic traps, or every check below is void.
+static_assert(well_formed_utf8("plain ASCII \x7F"));
+static_assert(well_formed_utf8("\xC2\x80\xE0\xA0\x80\xED\x9F\xBF\xF4\x8F\xBF\xBF"));
+static_assert(!well_formed_utf8("\xC0\x80"));          // overlong NUL
+static_assert(!well_formed_utf8("\xE0\x9F\xBF"));      // overlong three-byte form
+static_assert(!well_formed_utf8("\xED\xA0\x80"));      // surrogate U+D800
+static_assert(!well_formed_utf8("\xF4\x90\x80\x80"));  // above U+10FFFF
+static_assert(!well_formed_utf8("\xE2\x82"));          // truncated
+static_assert(!well_formed_utf8("\x80"));              // lone continuation byte
+static_assert(!well_formed_utf8("\xF5\x80\x80\x80"));  // lead byte never used
+
+[[noreturn]] void fail(const char* what, std::string_view detail) {
+    std::fprintf(stderr, "parse_fuzzer: %s: [%.*s]\n", what, static_cast<int>(detail.size()),
+                 detail.data());
+    std::abort();
+}
+
+void check(bool ok, const char* what, std::string_view detail) {
+    if (!ok) fail(what, detail);
+}
+
+// The header texts are copied verbatim from the front of the line, so the line
+// must start with exactly them and their separators: a record that does not
+// rebuild the header points at a wrong slice or a lost byte.
+void check_record(std::string_view line, const kav::AircraftBeacon& beacon) {
+    for (const std::string* text : {&beacon.callsign, &beacon.q_construct, &beacon.receiver}) {
+        check(well_formed_utf8(*text), "record text is not UTF-8", *text);
+    }
+    std::string header = beacon.callsign;
+    header += '>';
+    header += kav::text_form(beacon.kav_aprs_protocol);
+    header += ',';
+    header += beacon.q_construct;
+    header += ',';
+    header += beacon.receiver;
+    header += ':';
+    check(line.starts_with(header), "record header does not rebuild the line", line);
+
+    check(beacon.time.seconds < 86400 && beacon.time.nanoseconds == 0,
+          "parsed time outside one day of whole seconds", line);
+    check(kav::code(beacon.kav_beacon_id.prefix.aircraft_type) != 14,
+          "aircraft type code 14 has no member", line);
+    check(beacon.kav_beacon_id.icao_address.value() <= kav::ICAOAddress::kLimit,
+          "address above 24 bits", line);
+}
+
+// Users see the debug text inside an exception message: it must be valid
+// UTF-8 whatever the input held, and every control character must arrive
+// escaped, never raw (a raw line feed would forge a second log line).
+void check_error(const kav::BeaconParseError& error) {
+    const std::string text = kav::debug_text(error);
+    check(well_formed_utf8(text), "error text is not UTF-8", text);
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        check(byte >= 0x20 && byte != 0x7F, "raw control byte in error text", text);
+    }
+    const bool missing_id = text == "MissingKAVBeaconID";
+    const bool parse_error = text.starts_with("ParseError(") && text.ends_with(")");
+    check(missing_id || parse_error, "error text has an unknown shape", text);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view line(reinterpret_cast<const char*>(data), size);
+    const auto result = kav::parse_aircraft_beacon(line);
+    if (result.ok()) {
+        check_record(line, result.value());
+    } else {
+        check_error(result.error());
+    }
+    return 0;
+}
