@@ -1,0 +1,118 @@
+// Shared converters and the type-mismatch TypeError.
+#include "converters.hpp"
+
+#include <limits>
+#include <optional>
+
+#include "interned_names.hpp"
+
+namespace kav::py {
+
+namespace {
+
+// The UTF-8 text of a str attribute of `object`; nothing on any failure.
+std::optional<std::string> str_attribute(PyObject* object, Name name) {
+    PyResult<PyObject*> attribute_name = interned(name);
+    if (!attribute_name) return std::nullopt;
+    Ref value = Ref::steal(PyObject_GetAttr(object, attribute_name.value()));
+    Py_ssize_t size = 0;
+    const char* data = value && PyUnicode_Check(value.get())
+                           ? PyUnicode_AsUTF8AndSize(value.get(), &size)
+                           : nullptr;
+    if (data == nullptr) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    return std::string(data, static_cast<std::size_t>(size));
+}
+
+PyObject* type_of(PyObject* object) noexcept {
+    return reinterpret_cast<PyObject*>(Py_TYPE(object));
+}
+
+// Numpy's boolean scalar type: module "numpy", named "bool_" (or "bool" from
+// numpy 2 on). Recognised by name so that numpy need not be imported.
+bool is_numpy_bool(PyObject* object) {
+    if (str_attribute(type_of(object), Name::module) != "numpy") return false;
+    std::optional<std::string> name = str_attribute(type_of(object), Name::name);
+    return name == "bool_" || name == "bool";
+}
+
+PyResult<bool> numpy_bool_value(PyObject* object) {
+    KAV_PY_TRY_ASSIGN(PyObject * method_name, interned(Name::bool_method));
+    Ref method = Ref::steal(PyObject_GetAttr(object, method_name));
+    if (!method) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return fail_fetched();
+        PyErr_Clear();
+        Ref type_text = Ref::steal(PyObject_Str(type_of(object)));
+        Py_ssize_t size = 0;
+        const char* data = type_text ? PyUnicode_AsUTF8AndSize(type_text.get(), &size) : nullptr;
+        if (data == nullptr) return fail_fetched();
+        return fail(PyExc_TypeError, "object of type '" +
+                                         std::string(data, static_cast<std::size_t>(size)) +
+                                         "' does not define a '__bool__' conversion");
+    }
+    Ref result = Ref::steal(PyObject_CallNoArgs(method.get()));
+    if (!result) return fail_fetched();
+    if (!PyBool_Check(result.get())) return fail(type_mismatch(result.get(), "bool"));
+    return result.get() == Py_True;
+}
+
+}  // namespace
+
+PendingError type_mismatch(PyObject* object, std::string_view target) {
+    std::string quoted_target = "'" + std::string(target) + "'";
+    if (object == Py_None) {
+        return PendingError::new_error(PyExc_TypeError,
+                                       "'None' is not an instance of " + quoted_target);
+    }
+    std::string type_name =
+        str_attribute(type_of(object), Name::qualname).value_or("<failed to extract type name>");
+    return PendingError::new_error(
+        PyExc_TypeError, "'" + type_name + "' object is not an instance of " + quoted_target);
+}
+
+PendingError type_mismatch(PyObject* object, PyObject* target_type) {
+    return type_mismatch(
+        object,
+        str_attribute(target_type, Name::qualname).value_or("<failed to extract type name>"));
+}
+
+PyResult<std::string> to_text(PyObject* object) {
+    if (!PyUnicode_Check(object)) return fail(type_mismatch(object, "str"));
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(object, &size);
+    if (data == nullptr) return fail_fetched();
+    return std::string(data, static_cast<std::size_t>(size));
+}
+
+PyResult<double> to_double(PyObject* object) {
+    double value = PyFloat_AsDouble(object);
+    if (value == -1.0 && PyErr_Occurred() != nullptr) return fail_fetched();
+    return value;
+}
+
+PyResult<bool> to_bool(PyObject* object) {
+    if (PyBool_Check(object)) return object == Py_True;
+    if (is_numpy_bool(object)) return numpy_bool_value(object);
+    return fail(type_mismatch(object, "bool"));
+}
+
+PyResult<std::uint32_t> to_u32(PyObject* object) {
+    Ref index;
+    if (!PyLong_Check(object)) {
+        index = Ref::steal(PyNumber_Index(object));
+        if (!index) return fail_fetched();
+        object = index.get();
+    }
+    unsigned long long value = PyLong_AsUnsignedLongLong(object);
+    if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred() != nullptr) {
+        return fail_fetched();
+    }
+    if (value > std::numeric_limits<std::uint32_t>::max()) {
+        return fail(PyExc_OverflowError, "out of range integral type conversion attempted");
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+}  // namespace kav::py

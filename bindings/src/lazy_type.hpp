@@ -1,0 +1,55 @@
+// LazyType: a class's type object, created from its PyType_Spec on first use
+// and kept for the life of the process.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string_view>
+
+#include "instance.hpp"
+#include "once_cache.hpp"
+
+namespace kav::py {
+
+// Attributes set on the class right after it is created (the members of an
+// enumeration): make(type, i) builds the value of names[i]. It receives the
+// new type object because asking the LazyType for it would wait on itself.
+struct ClassAttributes {
+    std::span<const char* const> names;
+    PyResult<Ref> (*make)(PyTypeObject* type, std::size_t index) = nullptr;
+};
+
+// The flags every class of this module has: no base-type flag (cannot be
+// subclassed) and no GC flag (instances reference no other Python objects).
+inline constexpr unsigned int kClassFlags = Py_TPFLAGS_DEFAULT;
+
+// The specification of a class whose instances hold a Class::Value; `name` is
+// "builtins.<class name>", so the class reports "builtins" as its module.
+template <class Class>
+constexpr PyType_Spec instance_spec(const char* name, PyType_Slot* slots,
+                                    unsigned int extra_flags = 0) noexcept {
+    return {name, static_cast<int>(sizeof(InstanceOf<Class>)), 0, kClassFlags | extra_flags, slots};
+}
+
+class LazyType {
+  public:
+    LazyType(std::string_view class_name, PyType_Spec& spec,
+             ClassAttributes attributes = {}) noexcept
+        : class_name_(class_name), spec_(spec), attributes_(attributes) {}
+
+    // Borrowed: the cache keeps the type object alive. A type object that
+    // cannot be created is reported as unraisable and fails the caller with an
+    // internal failure.
+    PyResult<PyTypeObject*> get();
+
+  private:
+    PyResult<PyTypeObject*> create();
+    PyResult<Done> add_class_attributes(PyTypeObject* type);
+
+    std::string_view class_name_;
+    PyType_Spec& spec_;
+    ClassAttributes attributes_;
+    OnceCache<PyTypeObject*> cache_;
+};
+
+}  // namespace kav::py

@@ -1,0 +1,154 @@
+// PendingError: building, rewriting and raising the errors of this layer.
+#include "pending_error.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "once_cache.hpp"
+
+namespace kav::py {
+
+namespace {
+
+constexpr const char* kInternalFailureName = "kav_aprs_parser_pyo3.InternalFailure";
+constexpr const char* kInternalFailureDoc =
+    "Raised when the module finds one of its own invariants broken.\n\n"
+    "Derives from BaseException so that `except Exception` does not hide it.";
+
+// The internal-failure class, created on the first internal failure. Without
+// it the failure could not be reported at all, so that ends the process.
+PyObject* internal_failure_class() noexcept {
+    static OnceCache<PyObject*> cache;
+    PyResult<PyObject*> created = cache.get_or_init([]() -> PyResult<PyObject*> {
+        PyObject* type = PyErr_NewExceptionWithDoc(kInternalFailureName, kInternalFailureDoc,
+                                                   PyExc_BaseException, nullptr);
+        if (type == nullptr) return fail_fetched();
+        return type;  // kept for the life of the process
+    });
+    if (!created) {
+        std::fputs("kav_aprs_parser_pyo3: Failed to initialize new exception type.\n", stderr);
+        std::abort();
+    }
+    return created.value();
+}
+
+Ref unicode_from(std::string_view text) {
+    return Ref::steal(
+        PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
+
+// An exception object of class `type` with `message` as its one argument.
+Ref make_exception(PyObject* type, std::string_view message) {
+    Ref text = unicode_from(message);
+    if (!text) return {};
+    Ref args = Ref::steal(PyTuple_Pack(1, text.get()));
+    if (!args) return {};
+    return Ref::steal(PyObject_Call(type, args.get(), nullptr));
+}
+
+// str(exception) as UTF-8; the class name when even that fails.
+std::string text_of(PyObject* exception) {
+    Ref text = Ref::steal(PyObject_Str(exception));
+    Py_ssize_t size = 0;
+    const char* data = text ? PyUnicode_AsUTF8AndSize(text.get(), &size) : nullptr;
+    if (data == nullptr) {
+        PyErr_Clear();
+        return "<unprintable exception>";
+    }
+    return std::string(data, static_cast<std::size_t>(size));
+}
+
+}  // namespace
+
+PendingError PendingError::new_error(PyObject* type, std::string message) {
+    return PendingError(Kind::Deferred, type, std::move(message));
+}
+
+PendingError PendingError::fetch() {
+    PyObject* type = nullptr;
+    PyObject* value = nullptr;
+    PyObject* traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    if (type == nullptr) {
+        return new_error(PyExc_SystemError, "attempted to fetch exception but none was set");
+    }
+    return PendingError(Ref::steal(type), Ref::steal(value), Ref::steal(traceback));
+}
+
+PendingError PendingError::internal_failure(std::string message) {
+    if (message.empty()) message = "internal failure";
+    std::fprintf(stderr, "kav_aprs_parser_pyo3: internal failure: %s\n", message.c_str());
+    return PendingError(Kind::Internal, nullptr, std::move(message));
+}
+
+PendingError PendingError::caused_by(PyObject* type, std::string message, PendingError cause) {
+    Ref exception = make_exception(type, message);
+    if (!exception) return fetch();
+    Ref cause_object = std::move(cause).into_exception();
+    if (cause_object) PyException_SetCause(exception.get(), cause_object.release());
+    return PendingError(Ref::borrow(type), std::move(exception), Ref());
+}
+
+bool PendingError::is_exactly(PyObject* type) const noexcept {
+    switch (kind_) {
+        case Kind::Deferred:
+            return deferred_type_ == type;
+        case Kind::Fetched:
+            return type_.get() == type;
+        case Kind::Internal:
+            return false;
+    }
+    return false;
+}
+
+PendingError PendingError::with_argument_prefix(std::string_view name) && {
+    if (!is_exactly(PyExc_TypeError)) return std::move(*this);
+    std::string prefix = "argument '" + std::string(name) + "': ";
+    if (kind_ == Kind::Deferred) {
+        message_.insert(0, prefix);
+        return std::move(*this);
+    }
+    Ref original = std::move(*this).into_exception();
+    if (!original) return fetch();
+    Ref cause = Ref::steal(PyException_GetCause(original.get()));
+    Ref replacement = make_exception(PyExc_TypeError, prefix + text_of(original.get()));
+    if (!replacement) return fetch();
+    if (cause) PyException_SetCause(replacement.get(), cause.release());
+    return PendingError(Ref::borrow(PyExc_TypeError), std::move(replacement), Ref());
+}
+
+void PendingError::restore() && noexcept {
+    switch (kind_) {
+        case Kind::Fetched:
+            PyErr_Restore(type_.release(), value_.release(), traceback_.release());
+            return;
+        case Kind::Deferred: {
+            Ref text = unicode_from(message_);
+            if (text) PyErr_SetObject(deferred_type_, text.get());
+            return;
+        }
+        case Kind::Internal: {
+            PyObject* type = internal_failure_class();
+            Ref text = unicode_from(message_);
+            if (text) PyErr_SetObject(type, text.get());
+            return;
+        }
+    }
+}
+
+Ref PendingError::into_exception() && {
+    if (kind_ != Kind::Fetched) {
+        std::move(*this).restore();
+        return std::move(fetch()).into_exception();
+    }
+    PyObject* type = type_.release();
+    PyObject* value = value_.release();
+    PyObject* traceback = traceback_.release();
+    PyErr_NormalizeException(&type, &value, &traceback);
+    Ref owned_type = Ref::steal(type);
+    Ref owned_traceback = Ref::steal(traceback);
+    if (value != nullptr && traceback != nullptr) PyException_SetTraceback(value, traceback);
+    return Ref::steal(value);
+}
+
+}  // namespace kav::py

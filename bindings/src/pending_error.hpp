@@ -1,0 +1,100 @@
+// PendingError and PyResult: errors as values until the call guard.
+//
+// Code below an entry point never sets the interpreter's current exception and
+// leaves it set: it returns a PendingError, which the call guard hands to the
+// interpreter on the way out. That keeps every failure visible in the types,
+// lets a caller rewrite an error (the argument prefix) before anyone sees it,
+// and lets the exception object be made only when it is really raised.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "py_ref.hpp"
+#include "result.hpp"
+
+namespace kav::py {
+
+class PendingError {
+  public:
+    // `type` is one of the interpreter's exception classes (PyExc_*), which
+    // live as long as the process; the exception is built from `message` only
+    // when it is raised.
+    static PendingError new_error(PyObject* type, std::string message);
+    // Takes over the interpreter's current exception. Should an interpreter
+    // call have failed without setting one, the result is a SystemError.
+    static PendingError fetch();
+    // A broken invariant of this module. Writes a diagnostic to standard error
+    // now; raised as the internal-failure class, which derives directly from
+    // BaseException so that `except Exception` does not swallow it.
+    static PendingError internal_failure(std::string message);
+    // A `type` exception with `message` whose __cause__ is `cause`.
+    static PendingError caused_by(PyObject* type, std::string message, PendingError cause);
+
+    PendingError(PendingError&&) noexcept = default;
+    PendingError& operator=(PendingError&&) noexcept = default;
+
+    // True when the exception's class is `type` itself, not a subclass.
+    bool is_exactly(PyObject* type) const noexcept;
+    // Names the failing argument: an exception of exactly TypeError becomes a
+    // new TypeError "argument '<name>': <str of the old one>" carrying the old
+    // one's __cause__ (none stays none); any other exception passes unchanged.
+    PendingError with_argument_prefix(std::string_view name) &&;
+    // Makes this the interpreter's current exception.
+    void restore() && noexcept;
+    // The exception object itself (for a __cause__ or a report); null if even
+    // that cannot be built, with the interpreter's error then cleared.
+    Ref into_exception() &&;
+
+  private:
+    enum class Kind : unsigned char { Deferred, Fetched, Internal };
+    PendingError(Kind kind, PyObject* deferred_type, std::string message) noexcept
+        : kind_(kind), deferred_type_(deferred_type), message_(std::move(message)) {}
+    PendingError(Ref type, Ref value, Ref traceback) noexcept
+        : kind_(Kind::Fetched),
+          type_(std::move(type)),
+          value_(std::move(value)),
+          traceback_(std::move(traceback)) {}
+
+    Kind kind_;
+    PyObject* deferred_type_ = nullptr;  // Deferred: process-lifetime class, not owned
+    std::string message_;                // Deferred and Internal
+    Ref type_, value_, traceback_;       // Fetched: as PyErr_Fetch gave them
+};
+
+// The result of every fallible step of this layer.
+template <class T>
+using PyResult = kav::Result<T, PendingError>;
+
+// The value of a step that only succeeds or fails.
+struct Done {};
+inline constexpr Done done{};
+
+inline kav::Err<PendingError> fail(PendingError error) {
+    return {std::move(error)};
+}
+inline kav::Err<PendingError> fail(PyObject* type, std::string message) {
+    return fail(PendingError::new_error(type, std::move(message)));
+}
+// The interpreter's current exception as a failed result, after an interpreter
+// call reported failure.
+inline kav::Err<PendingError> fail_fetched() {
+    return fail(PendingError::fetch());
+}
+
+}  // namespace kav::py
+
+// Early return of a failed PyResult from the enclosing function (whose result
+// may carry another value type).
+#define KAV_PY_CONCAT_INNER(a, b) a##b
+#define KAV_PY_CONCAT(a, b) KAV_PY_CONCAT_INNER(a, b)
+#define KAV_PY_TRY_IMPL(tmp, expr) \
+    auto&& tmp = (expr);           \
+    if (!tmp) return ::kav::py::fail(std::move(tmp).error())
+// KAV_PY_TRY(step);                 -- propagate a failure, ignore the value
+#define KAV_PY_TRY(expr) KAV_PY_TRY_IMPL(KAV_PY_CONCAT(kav_py_try_, __LINE__), expr)
+// KAV_PY_TRY_ASSIGN(auto x, step);  -- propagate a failure, else bind the value
+#define KAV_PY_TRY_ASSIGN(decl, expr)                            \
+    KAV_PY_TRY_IMPL(KAV_PY_CONCAT(kav_py_try_, __LINE__), expr); \
+    decl = std::move(KAV_PY_CONCAT(kav_py_try_, __LINE__)).value()

@@ -1,0 +1,46 @@
+// Ref: the single owner of one strong reference to a Python object.
+//
+// Every owned PyObject* in this layer lives in a Ref, so that each early return
+// on an error releases exactly what was taken and nothing is paired by hand.
+#pragma once
+
+#include <utility>
+
+#include "python_api.hpp"
+
+namespace kav::py {
+
+class Ref {
+  public:
+    Ref() noexcept = default;
+    // Takes over a new reference (the result of most interpreter calls); null stays null.
+    static Ref steal(PyObject* object) noexcept { return Ref(object); }
+    // Adds a reference to a borrowed object.
+    static Ref borrow(PyObject* object) noexcept {
+        if (object != nullptr) incref(object);
+        return Ref(object);
+    }
+
+    Ref(Ref&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+    Ref& operator=(Ref&& other) noexcept {
+        Ref old(std::exchange(object_, std::exchange(other.object_, nullptr)));
+        return *this;
+    }
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    ~Ref() {
+        if (object_ != nullptr) decref(object_);
+    }
+
+    PyObject* get() const noexcept { return object_; }
+    explicit operator bool() const noexcept { return object_ != nullptr; }
+    // Hands the reference to the caller (an interpreter slot's return value,
+    // or a function that steals its argument).
+    [[nodiscard]] PyObject* release() noexcept { return std::exchange(object_, nullptr); }
+
+  private:
+    explicit Ref(PyObject* object) noexcept : object_(object) {}
+    PyObject* object_ = nullptr;
+};
+
+}  // namespace kav::py
