@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Runs the Python test suite once under valgrind's leak checker and counts the
+# memory "definitely lost" in the module's own frames, which must be 0.
+#
+#   scripts/valgrind-tests.sh [pytest arguments]
+#
+# The interpreter loses some blocks of its own at exit; only loss records whose
+# allocation stack passes through the module count. The full valgrind log is
+# kept in build/reliability-valgrind/valgrind.log.
+set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+require_packages valgrind g++ cmake ninja-build
+use_pyenv_interpreters
+cd "$ROOT"
+
+base=build/reliability-valgrind
+venv=$base/venv
+log=$base/valgrind.log
+mkdir -p "$base"
+if [ ! -x "$venv/bin/python" ]; then
+    python3.11 -m venv "$venv"
+    "$venv/bin/python" -m pip install -q --upgrade pip
+    "$venv/bin/python" -m pip install -q pytest numpy mypy
+fi
+# Debug information gives the loss records readable frames.
+"$venv/bin/python" -m pip install -q --force-reinstall --no-deps . \
+    --config-settings=cmake.build-type=RelWithDebInfo --config-settings=build-dir="$base/wheel"
+
+status=0
+(
+    cd tests
+    PYTHONMALLOC=malloc KAV_TESTS_INSTRUMENTED=valgrind \
+        valgrind --leak-check=full --show-leak-kinds=definite --num-callers=50 \
+        --log-file="$ROOT/$log" "$ROOT/$venv/bin/python" -m pytest -q -p no:cacheprovider "$@"
+) || status=$?
+
+leak_status=0
+"$venv/bin/python" - "$log" <<'PY' || leak_status=$?
+import re
+import sys
+
+log = open(sys.argv[1], encoding="utf-8", errors="replace").read()
+# One loss record: its header line, then the frames up to the next blank record line.
+records = re.findall(r"==\d+== (\d[\d,]*) (?:\(.*?\) )?bytes in [\d,]+ blocks are definitely lost"
+                     r".*?\n((?:==\d+==\s+(?:at|by) .*\n)+)", log)
+module = [int(b.replace(",", "")) for b, frames in records if "kav_aprs_parser_pyo3" in frames]
+total = re.search(r"definitely lost: ([\d,]+) bytes in ([\d,]+) blocks", log)
+print(f"valgrind: definitely lost overall: {total.group(1) if total else 0} bytes "
+      f"in {total.group(2) if total else 0} blocks (interpreter included)")
+print(f"valgrind: definitely lost in the module's frames: {sum(module)} bytes "
+      f"in {len(module)} loss records")
+sys.exit(1 if module else 0)
+PY
+[ "$status" -eq 0 ] || echo "the test suite failed under valgrind (exit $status)" >&2
+exit $(( status != 0 || leak_status != 0 ))
