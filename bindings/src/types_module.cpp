@@ -1,22 +1,64 @@
-// Module definition of kav_aprs_parser_pyo3 (multi-phase initialisation).
-#include <Python.h>
+// The module kav_aprs_parser_pyo3 (multi-phase initialisation): its one
+// execution step fills it with the parse function and the seven classes.
+#include <string_view>
+
+#include "binding_conventions.hpp"
+#include "module_add.hpp"
+#include "types_enums.hpp"
+#include "types_identifiers.hpp"
+
+namespace kav::py {
 
 namespace {
 
-int module_exec(PyObject* /*module*/) { return 0; }
+PyResult<Done> add_class(PyObject* module, std::string_view name, PyResult<PyTypeObject*> type) {
+    if (!type) return fail(std::move(type).error());
+    Ref name_object =
+        Ref::steal(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size())));
+    if (!name_object) return fail_fetched();
+    return add_to_module(module, name_object.get(), reinterpret_cast<PyObject*>(type.value()));
+}
+
+// Additions in the order __all__ lists them.
+PyResult<Done> fill_module(PyObject* module) {
+    if (!PyModule_Check(module)) {
+        return fail(type_mismatch(module, reinterpret_cast<PyObject*>(&PyModule_Type)));
+    }
+    // The parse function comes first, then AircraftBeacon, then these:
+    KAV_PY_TRY(add_class(module, "ICAOAddress", ICAOAddressClass::type()));
+    KAV_PY_TRY(add_class(module, "KAVAddressType", enum_type<kav::KAVAddressType>()));
+    KAV_PY_TRY(add_class(module, "KAVAircraftType", enum_type<kav::KAVAircraftType>()));
+    KAV_PY_TRY(add_class(module, "KAVAPRSProtocol", enum_type<kav::KAVAPRSProtocol>()));
+    KAV_PY_TRY(add_class(module, "KAVBeaconID", KAVBeaconIDClass::type()));
+    KAV_PY_TRY(add_class(module, "KAVIDPrefix", KAVIDPrefixClass::type()));
+    return done;
+}
+
+int module_exec(PyObject* module) noexcept {
+    return guard_status([&] { return fill_module(module); });
+}
 
 PyModuleDef_Slot module_slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(module_exec)},
+    {Py_mod_exec, reinterpret_cast<void*>(&module_exec)},
     {0, nullptr},
 };
 
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "kav_aprs_parser_pyo3", "", 0, nullptr, module_slots, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT,
+    "kav_aprs_parser_pyo3",
+    "",
+    0,
+    nullptr,
+    module_slots,
+    nullptr,
+    nullptr,
     nullptr,
 };
 
 }  // namespace
 
+}  // namespace kav::py
+
 extern "C" __attribute__((visibility("default"))) PyObject* PyInit_kav_aprs_parser_pyo3() {
-    return PyModuleDef_Init(&module_def);
+    return PyModuleDef_Init(&kav::py::module_def);
 }

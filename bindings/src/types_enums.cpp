@@ -1,0 +1,194 @@
+// The enumeration classes: member objects, repr, int() and comparison.
+#include "types_enums.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "binding_conventions.hpp"
+
+namespace kav::py {
+
+namespace {
+
+template <class Enum>
+struct EnumTraits;
+
+template <>
+struct EnumTraits<kav::KAVAircraftType> {
+    static constexpr std::string_view name = "KAVAircraftType";
+    static constexpr const char* qualified_name = "builtins.KAVAircraftType";
+    static constexpr const char* doc = "Categories of aircraft identified in the KAV network.";
+    static constexpr auto members = kav::kAllAircraftTypes;
+    static constexpr std::array<const char*, members.size()> python_names{
+        "RESERVED",
+        "GLIDER",
+        "TOW_PLANE",
+        "HELICOPTER",
+        "PARACHUTE",
+        "DROP_PLANE",
+        "HANG_GLIDER",
+        "PARAGLIDER",
+        "RECIPROCATING_ENGINE_AIRCRAFT",
+        "JET_TURBOPROP_AIRCRAFT",
+        "UNKNOWN",
+        "BALLOON",
+        "AIRSHIP",
+        "UA_VS",
+        "STATIC_OBSTACLE",
+    };
+};
+
+template <>
+struct EnumTraits<kav::KAVAddressType> {
+    static constexpr std::string_view name = "KAVAddressType";
+    static constexpr const char* qualified_name = "builtins.KAVAddressType";
+    static constexpr const char* doc =
+        "The scheme utilized to format and route the beacon address.";
+    static constexpr auto members = kav::kAllAddressTypes;
+    static constexpr std::array<const char*, members.size()> python_names{"UNKNOWN", "ICAO",
+                                                                          "FLARM", "KAV_TRACKER"};
+};
+
+template <>
+struct EnumTraits<kav::KAVAPRSProtocol> {
+    static constexpr std::string_view name = "KAVAPRSProtocol";
+    static constexpr const char* qualified_name = "builtins.KAVAPRSProtocol";
+    static constexpr const char* doc =
+        "The protocol format used by the beacon over the APRS network.";
+    static constexpr auto members = kav::kAllAPRSProtocols;
+    static constexpr std::array<const char*, members.size()> python_names{"KAADSB", "KAFLR",
+                                                                          "KAVSKY"};
+};
+
+// The binding class of one enumeration (see instance.hpp).
+template <class Enum>
+struct EnumClass {
+    using Value = Enum;
+    using Traits = EnumTraits<Enum>;
+    static constexpr std::string_view name = Traits::name;
+    static PyResult<PyTypeObject*> type();
+};
+
+// The member's position in its class: its slot, and its class attribute.
+template <class Enum>
+std::size_t member_index(Enum value) noexcept {
+    const auto& members = EnumTraits<Enum>::members;
+    return static_cast<std::size_t>(std::find(members.begin(), members.end(), value) -
+                                    members.begin());
+}
+
+// The member object of slot `index`, created on first request from `type`,
+// which is passed in because the type object may still be under construction.
+template <class Enum>
+PyResult<Ref> member_in_slot(PyTypeObject* type, std::size_t index) {
+    static std::array<OnceCache<PyObject*>, EnumTraits<Enum>::members.size()> slots;
+    KAV_PY_TRY_ASSIGN(PyObject * member, slots[index].get_or_init([&]() -> PyResult<PyObject*> {
+        KAV_PY_TRY_ASSIGN(Ref created, create_instance(type, EnumTraits<Enum>::members[index]));
+        return created.release();  // the slot keeps it for the process
+    }));
+    return Ref::borrow(member);
+}
+
+template <class Enum>
+std::string render(const Enum& value) {
+    return std::string(kav::text_form(value));
+}
+
+template <class Enum>
+PyObject* int_entry(PyObject* self) noexcept {
+    return guard_object([&]() -> PyResult<Ref> {
+        InstanceOf<EnumClass<Enum>>& member = instance_of<EnumClass<Enum>>(self);
+        KAV_PY_TRY_ASSIGN(SharedBorrow borrow, SharedBorrow::take(member.borrow));
+        Ref result = Ref::steal(PyLong_FromLong(kav::code(member.value)));
+        if (!result) return fail_fetched();
+        return result;
+    });
+}
+
+PyObject* equality_result(bool equal, int op) noexcept {
+    if (op == Py_EQ) return new_bool(equal);
+    if (op == Py_NE) return new_bool(!equal);
+    return new_not_implemented();
+}
+
+// A member equals a member of its own class with the same code, and any
+// integer (or object with __index__) of that value. Everything else, ordering
+// included, is NotImplemented, so comparison never raises.
+template <class Enum>
+PyObject* richcompare_entry(PyObject* self, PyObject* other, int op) noexcept {
+    return guard_object([&]() -> PyResult<Ref> {
+        InstanceOf<EnumClass<Enum>>& left = instance_of<EnumClass<Enum>>(self);
+        SharedBorrow left_borrow = SharedBorrow::try_take(left.borrow);
+        if (!left_borrow) return Ref::steal(new_not_implemented());
+        const long long code = kav::code(left.value);
+        if (Py_TYPE(other) == Py_TYPE(self)) {
+            InstanceOf<EnumClass<Enum>>& right = instance_of<EnumClass<Enum>>(other);
+            SharedBorrow right_borrow = SharedBorrow::try_take(right.borrow);
+            if (!right_borrow) return Ref::steal(new_not_implemented());
+            return Ref::steal(equality_result(code == kav::code(right.value), op));
+        }
+        // long long is pointer-sized on every platform this module builds for.
+        static_assert(sizeof(long long) == sizeof(Py_ssize_t));
+        const long long number = PyLong_AsLongLong(other);
+        if (number == -1 && PyErr_Occurred() != nullptr) {
+            PyErr_Clear();
+            return Ref::steal(new_not_implemented());
+        }
+        return Ref::steal(equality_result(code == number, op));
+    });
+}
+
+template <class Enum>
+LazyType& lazy_type() {
+    using Traits = EnumTraits<Enum>;
+    static PyType_Slot slots[] = {
+        {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc_entry<EnumClass<Enum>>)},
+        {Py_tp_doc, const_cast<char*>(Traits::doc)},
+        {Py_tp_repr, reinterpret_cast<void*>(&repr_entry<EnumClass<Enum>, &render<Enum>>)},
+        {Py_tp_richcompare, reinterpret_cast<void*>(&richcompare_entry<Enum>)},
+        {Py_nb_int, reinterpret_cast<void*>(&int_entry<Enum>)},
+        {0, nullptr},
+    };
+    static PyType_Spec spec = instance_spec<EnumClass<Enum>>(Traits::qualified_name, slots,
+                                                             Py_TPFLAGS_DISALLOW_INSTANTIATION);
+    static LazyType type(Traits::name, spec,
+                         ClassAttributes{Traits::python_names, &member_in_slot<Enum>});
+    return type;
+}
+
+template <class Enum>
+PyResult<PyTypeObject*> EnumClass<Enum>::type() {
+    return lazy_type<Enum>().get();
+}
+
+}  // namespace
+
+template <class Enum>
+PyResult<PyTypeObject*> enum_type() {
+    return EnumClass<Enum>::type();
+}
+
+template <class Enum>
+PyResult<Ref> enum_member(Enum value) {
+    KAV_PY_TRY_ASSIGN(PyTypeObject * type, enum_type<Enum>());
+    return member_in_slot<Enum>(type, member_index(value));
+}
+
+template <class Enum>
+PyResult<Enum> enum_from_object(PyObject* object) {
+    return read_argument<EnumClass<Enum>>(object);
+}
+
+#define KAV_PY_DEFINE_ENUM(Enum)                          \
+    template PyResult<PyTypeObject*> enum_type<Enum>();   \
+    template PyResult<Ref> enum_member<Enum>(Enum value); \
+    template PyResult<Enum> enum_from_object<Enum>(PyObject * object);
+KAV_PY_DEFINE_ENUM(kav::KAVAircraftType)
+KAV_PY_DEFINE_ENUM(kav::KAVAddressType)
+KAV_PY_DEFINE_ENUM(kav::KAVAPRSProtocol)
+#undef KAV_PY_DEFINE_ENUM
+
+}  // namespace kav::py
