@@ -3,6 +3,9 @@
 import array
 import datetime
 import inspect
+import os
+import subprocess
+import sys
 
 import pytest
 
@@ -247,3 +250,34 @@ def test_results_are_independent_objects():
     assert first is not second
     first.callsign = "CHANGED"
     assert second.callsign == "X1"
+
+
+class BoastfulLength(IndexedOnly):
+    def __len__(self):
+        return sys.maxsize
+
+
+def test_absurd_length_hint_does_not_decide_the_allocation():
+    assert parse(BoastfulLength(LINE)) == parse(LINE)
+
+
+MEMORY_STARVED_PARSE = """
+import resource, sys
+from kav_aprs_parser_pyo3 import parse_kav_aprs_aircraft_beacon as parse
+line = b"x" * (64 << 20)  # no '>': the error text must copy all of it
+with open("/proc/self/statm") as statm:
+    in_use = int(statm.read().split()[0]) * resource.getpagesize()
+resource.setrlimit(resource.RLIMIT_AS, (in_use + (16 << 20), resource.RLIM_INFINITY))
+try:
+    parse(line)
+except MemoryError:
+    print("MemoryError")
+"""
+
+
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="the sanitizer runtime needs an unlimited address space")
+def test_exhausted_memory_raises_memoryerror_instead_of_ending_the_process():
+    done = subprocess.run([sys.executable, "-c", MEMORY_STARVED_PARSE], capture_output=True,
+                          text=True, timeout=60)
+    assert (done.returncode, done.stdout.strip()) == (0, "MemoryError")

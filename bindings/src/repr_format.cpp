@@ -5,6 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <utility>
+
+#include "identifier_repr.hpp"
 
 namespace kav::repr {
 namespace {
@@ -117,6 +120,34 @@ void append_time_of_day(std::string& out, TimeOfDay time) {
     } else {
         append_zero_padded(out, fraction, 9);
     }
+}
+
+std::string repr_text(const AircraftBeacon& beacon) {
+    std::string out = "PyAircraftBeacon { callsign: ";
+    append_quoted(out, beacon.callsign);
+    out += ", q_construct: ";
+    append_quoted(out, beacon.q_construct);
+    out += ", receiver: ";
+    append_quoted(out, beacon.receiver);
+    out += ", kav_aprs_protocol: ";
+    out += text_form(beacon.kav_aprs_protocol);
+    out += ", time: ";
+    append_time_of_day(out, beacon.time);
+    const std::pair<std::string_view, double> numbers[] = {
+        {"latitude", beacon.latitude},         {"longitude", beacon.longitude},
+        {"ground_track", beacon.ground_track}, {"ground_speed", beacon.ground_speed},
+        {"gps_altitude", beacon.gps_altitude},
+    };
+    for (const auto& [name, value] : numbers) {
+        out += ", ";
+        out += name;
+        out += ": ";
+        append_double(out, value);
+    }
+    out += ", kav_beacon_id: ";
+    out += repr_text(beacon.kav_beacon_id);
+    out += " }";
+    return out;
 }
 
 }  // namespace kav::repr

@@ -1,5 +1,5 @@
-// Text renderings of the beacon's numbers and time of day, as its repr shows
-// them. Python-free, so the exact digits can be reasoned about on their own.
+// The beacon's repr text and the renderings of its numbers and time of day.
+// Python-free, so the exact digits can be reasoned about on their own.
 #pragma once
 
 #include <string>
@@ -18,5 +18,9 @@ void append_double(std::string& out, double value);
 // hh:mm:ss, then the fraction in the fewest of 3, 6 or 9 digits that hold it
 // exactly (nothing when it is zero). A leap second shows as second 60.
 void append_time_of_day(std::string& out, TimeOfDay time);
+
+// "PyAircraftBeacon { callsign: \"ABC\", ..., kav_beacon_id: PyKAVBeaconID { ... } }":
+// every field in declaration order, texts quoted and escaped as in error texts.
+std::string repr_text(const AircraftBeacon& beacon);
 
 }  // namespace kav::repr

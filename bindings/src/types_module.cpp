@@ -4,8 +4,10 @@
 
 #include "binding_conventions.hpp"
 #include "module_add.hpp"
+#include "types_aircraft_beacon.hpp"
 #include "types_enums.hpp"
 #include "types_identifiers.hpp"
+#include "types_parse_function.hpp"
 
 namespace kav::py {
 
@@ -24,7 +26,8 @@ PyResult<Done> fill_module(PyObject* module) {
     if (!PyModule_Check(module)) {
         return fail(type_mismatch(module, reinterpret_cast<PyObject*>(&PyModule_Type)));
     }
-    // The parse function comes first, then AircraftBeacon, then these:
+    KAV_PY_TRY(add_parse_function(module));
+    KAV_PY_TRY(add_class(module, "AircraftBeacon", AircraftBeaconClass::type()));
     KAV_PY_TRY(add_class(module, "ICAOAddress", ICAOAddressClass::type()));
     KAV_PY_TRY(add_class(module, "KAVAddressType", enum_type<kav::KAVAddressType>()));
     KAV_PY_TRY(add_class(module, "KAVAircraftType", enum_type<kav::KAVAircraftType>()));

@@ -1,0 +1,155 @@
+// parse_kav_aprs_aircraft_beacon: one beacon line, given as bytes or any
+// sequence of byte values, into an AircraftBeacon, or a ValueError carrying
+// the parse error's text.
+#include "types_parse_function.hpp"
+
+#include <algorithm>
+#include <array>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+
+#include "binding_conventions.hpp"
+#include "module_add.hpp"
+#include "parse.hpp"
+#include "types_aircraft_beacon.hpp"
+
+namespace kav::py {
+
+namespace {
+
+constexpr const char* kDoc =
+    "parse_kav_aprs_aircraft_beacon(input)\n--\n\n"
+    "Parses a raw KAV APRS aircraft beacon message.\n\n"
+    "This is the primary entry point for decoding an KAV beacon. It extracts\n"
+    "the header information, positional block, and trailing extension tags from\n"
+    "the raw byte stream.\n\n"
+    "# Arguments\n\n"
+    "* `input` (`bytes`): A bytes-like object containing the raw APRS message.\n\n"
+    "# Returns\n\n"
+    "`AircraftBeacon`: The successfully parsed beacon object.\n\n"
+    "# Raises\n\n"
+    "* `ValueError`: If the parsing fails. This typically occurs if:\n"
+    "  * The overall message format is invalid.\n"
+    "  * A specific token (time, coordinates, etc.) fails to parse.\n"
+    "  * The required KAV Beacon ID is missing from the message.";
+
+constexpr std::array<std::string_view, 1> kParameters{"input"};
+constexpr ParamSpec kSpec{"", "parse_kav_aprs_aircraft_beacon", kParameters};
+
+// A sequence's length only sizes the first allocation. Beacon lines are short,
+// and a __len__ that reports an absurd size must not make the call reserve it.
+constexpr Py_ssize_t kMostBytesReservedAhead = 1 << 16;
+
+// The bytes of one line: a view of a bytes object's own buffer, which stays
+// alive and unchanged for the call, or a copy owned by the call.
+class LineBytes {
+  public:
+    explicit LineBytes(std::string_view borrowed) noexcept : storage_(borrowed) {}
+    explicit LineBytes(std::string owned) noexcept : storage_(std::move(owned)) {}
+
+    std::string_view view() const noexcept {
+        return std::visit([](const auto& bytes) { return std::string_view(bytes); }, storage_);
+    }
+
+  private:
+    std::variant<std::string_view, std::string> storage_;
+};
+
+// collections.abc.Sequence, named in the message for an unusable input; the
+// import happens only the first time such an input arrives.
+PyResult<PyObject*> sequence_class() {
+    static OnceCache<PyObject*> cache;
+    return cache.get_or_init([]() -> PyResult<PyObject*> {
+        Ref module = Ref::steal(PyImport_ImportModule("collections.abc"));
+        if (!module) return fail_fetched();
+        Ref sequence = Ref::steal(PyObject_GetAttrString(module.get(), "Sequence"));
+        if (!sequence) return fail_fetched();
+        return sequence.release();  // kept for the life of the process
+    });
+}
+
+PyResult<std::string> collect_byte_values(PyObject* sequence) {
+    std::string bytes;
+    const Py_ssize_t length = PyObject_Size(sequence);
+    if (length < 0) {
+        PyErr_Clear();  // no hint, but the items may still be iterable
+    } else {
+        bytes.reserve(static_cast<std::size_t>(std::min(length, kMostBytesReservedAhead)));
+    }
+    Ref iterator = Ref::steal(PyObject_GetIter(sequence));
+    if (!iterator) return fail_fetched();
+    while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
+        const long value = PyLong_AsLong(item.get());
+        if (value == -1 && PyErr_Occurred() != nullptr) return fail_fetched();
+        if (value < 0 || value > 255) {
+            return fail(PyExc_OverflowError, "out of range integral type conversion attempted");
+        }
+        bytes.push_back(static_cast<char>(value));
+    }
+    if (PyErr_Occurred() != nullptr) return fail_fetched();
+    return bytes;
+}
+
+PyResult<LineBytes> line_bytes(PyObject* input) {
+    if (PyBytes_Check(input)) {
+        char* data = nullptr;
+        Py_ssize_t size = 0;
+        if (PyBytes_AsStringAndSize(input, &data, &size) < 0) return fail_fetched();
+        return LineBytes(std::string_view(data, static_cast<std::size_t>(size)));
+    }
+    if (PyByteArray_Check(input)) {
+        return LineBytes(std::string(PyByteArray_AsString(input),
+                                     static_cast<std::size_t>(PyByteArray_Size(input))));
+    }
+    // A str is a sequence too, but of characters: refuse it rather than guess
+    // an encoding.
+    if (PyUnicode_Check(input)) return fail(PyExc_TypeError, "Can't extract `str` to `Vec`");
+    if (PySequence_Check(input)) {
+        KAV_PY_TRY_ASSIGN(std::string copied, collect_byte_values(input));
+        return LineBytes(std::move(copied));
+    }
+    KAV_PY_TRY_ASSIGN(PyObject * sequence, sequence_class());
+    return fail(type_mismatch(input, sequence));
+}
+
+// The parse runs with the interpreter lock held: it calls no Python code and
+// takes microseconds, so releasing the lock would cost more than it gives.
+PyObject* parse_entry(PyObject* /*unused_self*/, PyObject* const* args, Py_ssize_t nargs,
+                      PyObject* kwnames) noexcept {
+    return guard_object([&]() -> PyResult<Ref> {
+        Arguments<1> arguments{};
+        KAV_PY_TRY(match_arguments(kSpec, args, nargs, kwnames, arguments));
+        KAV_PY_TRY_ASSIGN(LineBytes line, named(kParameters[0], line_bytes(arguments[0])));
+        auto parsed = kav::parse_aircraft_beacon(line.view());
+        if (!parsed) {
+            return fail(PyExc_ValueError, "Parse error: " + kav::debug_text(parsed.error()));
+        }
+        return new_object<AircraftBeaconClass>(std::move(parsed).value());
+    });
+}
+
+// METH_STATIC hides the module from the function: its __self__ is None.
+PyMethodDef parse_method = {
+    "parse_kav_aprs_aircraft_beacon",
+    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&parse_entry)),
+    METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+    kDoc,
+};
+
+}  // namespace
+
+PyResult<Done> add_parse_function(PyObject* module) {
+    Ref module_name = Ref::steal(PyModule_GetNameObject(module));
+    if (!module_name) return fail_fetched();
+    Ref function = Ref::steal(PyCMethod_New(&parse_method, module, module_name.get(), nullptr));
+    if (!function) return fail_fetched();
+    KAV_PY_TRY_ASSIGN(PyObject * name_attribute, interned(Name::name));
+    Ref name = Ref::steal(PyObject_GetAttr(function.get(), name_attribute));
+    if (!name) return fail_fetched();
+    if (!PyUnicode_Check(name.get())) return fail(type_mismatch(name.get(), "str"));
+    return add_to_module(module, name.get(), function.get());
+}
+
+}  // namespace kav::py
