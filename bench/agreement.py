@@ -19,7 +19,7 @@ def _same_number(a: float, b: float) -> bool:
     return a == b or (math.isnan(a) and math.isnan(b))
 
 
-def _differences(native, plain) -> list[str]:
+def _differences(native, plain, address_type: Callable) -> list[str]:
     """Names of the fields in which a module beacon and a pure-Python one differ."""
     differing = [f for f in TEXT_FIELDS if getattr(native, f) != getattr(plain, f)]
     differing += [f for f in NUMBER_FIELDS if not _same_number(getattr(native, f), getattr(plain, f))]
@@ -30,7 +30,7 @@ def _differences(native, plain) -> list[str]:
     native_id, plain_id = native.kav_beacon_id, plain.kav_beacon_id
     prefix = native_id.prefix
     if (
-        int(native_id.icao_address) != plain_id.icao_address
+        native_id.icao_address != address_type(plain_id.icao_address)
         or int(prefix.aircraft_type) != plain_id.aircraft_type
         or int(prefix.address_type) != plain_id.address_type
         or prefix.no_track != plain_id.no_track
@@ -40,10 +40,13 @@ def _differences(native, plain) -> list[str]:
     return differing
 
 
-def check(
-    parse: Callable, pure_parse: Callable, valid: list[bytes], bad: list[bytes]
-) -> list[str]:
-    """Every disagreement found, one line of text each; empty when all agree."""
+def check(module, pure_parse: Callable, valid: list[bytes], bad: list[bytes]) -> list[str]:
+    """Every disagreement found, one line of text each; empty when all agree.
+
+    The module's ICAOAddress shows its number only through comparison, so the
+    pure-Python address is wrapped in one to be compared.
+    """
+    parse = module.parse_kav_aprs_aircraft_beacon
     problems = []
     for line in valid:
         try:
@@ -52,7 +55,7 @@ def check(
             problems.append(f"module rejects valid line {line!r}: {error}")
             continue
         try:
-            differing = _differences(native, pure_parse(line))
+            differing = _differences(native, pure_parse(line), module.ICAOAddress)
         except ValueError as error:
             problems.append(f"pure-Python parser rejects valid line {line!r}: {error}")
             continue
