@@ -536,3 +536,32 @@ def test_entries_survive_every_single_failed_allocation():
         also_possible.add("Exception SystemError")
     for name, outcome in outcomes:
         assert outcome in {expected[name]} | also_possible, (name, outcome)
+
+
+# A C++ allocation that fails inside an entry point raises MemoryError and
+# leaves the process usable, instead of ending it. The one large allocation in
+# the module is the copy of a bytearray argument, made here to exceed a limit
+# on the child's address space.
+EXHAUST_ADDRESS_SPACE = textwrap.dedent(
+    """
+    import resource
+    import kav_aprs_parser_pyo3 as kav
+
+    line = bytearray(300 << 20)
+    with open("/proc/self/status") as status:
+        mapped = next(int(row.split()[1]) * 1024 for row in status if row.startswith("VmSize"))
+    resource.setrlimit(resource.RLIMIT_AS, (mapped + (100 << 20), resource.RLIM_INFINITY))
+    try:
+        kav.parse_kav_aprs_aircraft_beacon(line)
+    except MemoryError:
+        print("MemoryError")
+    print(repr(kav.ICAOAddress(5)))
+    """
+)
+
+
+def test_exhausted_memory_in_the_module_raises_memory_error():
+    run = subprocess.run([sys.executable, "-c", EXHAUST_ADDRESS_SPACE], capture_output=True,
+                         text=True, timeout=120, check=False)
+    assert run.returncode == 0, run.stderr
+    assert run.stdout.split() == ["MemoryError", "PyICAOAddress(5)"]
