@@ -14,3 +14,22 @@ def test_extension_is_built_for_the_stable_abi():
 
 def test_module_docstring_is_empty_text():
     assert kav_aprs_parser_pyo3.__doc__ == ""
+
+
+def test_only_the_init_function_is_exported():
+    # Any other exported symbol could clash with another extension's copy of the
+    # same C++ code loaded into the same process.
+    import shutil
+    import subprocess
+
+    import pytest
+
+    nm = shutil.which("nm")
+    if nm is None:
+        pytest.skip("nm (binutils) is not installed")
+    out = subprocess.run(
+        [nm, "-D", "--defined-only", kav_aprs_parser_pyo3.__file__],
+        check=True, capture_output=True, text=True,
+    ).stdout
+    exported = {line.split()[-1] for line in out.splitlines() if line.strip()}
+    assert exported == {"PyInit_kav_aprs_parser_pyo3"}
