@@ -2,6 +2,10 @@
 
 import importlib.machinery
 import pathlib
+import shutil
+import subprocess
+
+import pytest
 
 import kav_aprs_parser_pyo3
 
@@ -19,11 +23,6 @@ def test_module_docstring_is_empty_text():
 def test_only_the_init_function_is_exported():
     # Any other exported symbol could clash with another extension's copy of the
     # same C++ code loaded into the same process.
-    import shutil
-    import subprocess
-
-    import pytest
-
     nm = shutil.which("nm")
     if nm is None:
         pytest.skip("nm (binutils) is not installed")
