@@ -39,18 +39,13 @@ bool is_numpy_bool(PyObject* object) {
 }
 
 PyResult<bool> numpy_bool_value(PyObject* object) {
-    KAV_PY_TRY_ASSIGN(PyObject * method_name, interned(Name::bool_method));
-    Ref method = Ref::steal(PyObject_GetAttr(object, method_name));
+    KAV_PY_TRY_ASSIGN(Ref method, attribute_if_present(object, Name::bool_method));
     if (!method) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return fail_fetched();
-        PyErr_Clear();
         Ref type_text = Ref::steal(PyObject_Str(type_of(object)));
-        Py_ssize_t size = 0;
-        const char* data = type_text ? PyUnicode_AsUTF8AndSize(type_text.get(), &size) : nullptr;
-        if (data == nullptr) return fail_fetched();
-        return fail(PyExc_TypeError, "object of type '" +
-                                         std::string(data, static_cast<std::size_t>(size)) +
-                                         "' does not define a '__bool__' conversion");
+        if (!type_text) return fail_fetched();
+        KAV_PY_TRY_ASSIGN(std::string type_name, to_text(type_text.get()));
+        return fail(PyExc_TypeError,
+                    "object of type '" + type_name + "' does not define a '__bool__' conversion");
     }
     Ref result = Ref::steal(PyObject_CallNoArgs(method.get()));
     if (!result) return fail_fetched();

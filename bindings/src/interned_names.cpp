@@ -35,4 +35,14 @@ PyResult<PyObject*> interned(Name name) {
     return table.value()[static_cast<std::size_t>(name)];
 }
 
+PyResult<Ref> attribute_if_present(PyObject* object, Name name) {
+    KAV_PY_TRY_ASSIGN(PyObject * attribute_name, interned(name));
+    Ref attribute = Ref::steal(PyObject_GetAttr(object, attribute_name));
+    if (!attribute) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return fail_fetched();
+        PyErr_Clear();
+    }
+    return attribute;
+}
+
 }  // namespace kav::py

@@ -20,4 +20,8 @@ enum class Name : unsigned char {
 // A borrowed reference, valid for the life of the process.
 PyResult<PyObject*> interned(Name name);
 
+// The attribute `name` of `object`; an empty Ref when the object has no such
+// attribute (AttributeError), any other lookup error as a failure.
+PyResult<Ref> attribute_if_present(PyObject* object, Name name);
+
 }  // namespace kav::py

@@ -10,13 +10,12 @@ namespace {
 
 // The module's __all__, made an empty list when the module has none yet.
 PyResult<Ref> public_names(PyObject* module) {
-    KAV_PY_TRY_ASSIGN(PyObject * all_name, interned(Name::all));
-    Ref names = Ref::steal(PyObject_GetAttr(module, all_name));
+    KAV_PY_TRY_ASSIGN(Ref names, attribute_if_present(module, Name::all));
     if (!names) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return fail_fetched();
-        PyErr_Clear();
         names = Ref::steal(PyList_New(0));
-        if (!names || PyObject_SetAttr(module, all_name, names.get()) < 0) return fail_fetched();
+        if (!names || PyObject_SetAttrString(module, "__all__", names.get()) < 0) {
+            return fail_fetched();
+        }
     }
     if (!PyList_Check(names.get())) return fail(type_mismatch(names.get(), "list"));
     return names;
