@@ -12,6 +12,12 @@ namespace kav {
 
 template <class E>
 struct Err {
+#if !defined(__cpp_aggregate_paren_init)
+    // Err(value) is parenthesised aggregate initialisation, which clang before
+    // 16 lacks; there a constructor stands in. Elsewhere Err stays an aggregate,
+    // built in place without an extra move.
+    Err(E e) : error(std::move(e)) {}
+#endif
     E error;
 };
 
