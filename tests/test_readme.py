@@ -24,6 +24,7 @@ def run_block(line, block, namespace):
     runner = doctest.DocTestRunner(optionflags=FLAGS)
     report = []
     runner.run(test, out=report.append, clear_globs=False)
+    namespace.update(test.globs)  # doctest ran the block in a copy of the namespace
     return runner.failures, "".join(report)
 
 
