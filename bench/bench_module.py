@@ -30,6 +30,8 @@ PEER_LINES = 1000  # the slow peers run on an even spread of this many lines
 CASES = (
     ("loop", "the loop alone, no call", "valid", lambda c: timed_cases.empty_loop()),
     ("a", "(a) floor: one call, one new object", "valid", lambda c: timed_cases.calls(c.floor)),
+    ("a_raise", "(a') floor raising ValueError, caught", "bad",
+     lambda c: timed_cases.failing_calls(c.floor_raise, ValueError)),
     ("b", "(b) parse, valid lines", "valid", lambda c: timed_cases.calls(c.parse)),
     ("c", "(c) parse, bad lines, ValueError caught", "bad",
      lambda c: timed_cases.failing_calls(c.parse, ValueError)),
@@ -59,6 +61,7 @@ class Callables:
         self.module = kav_aprs_parser_pyo3
         self.parse = kav_aprs_parser_pyo3.parse_kav_aprs_aircraft_beacon
         self.floor = kav_bench_floor.make_beacon
+        self.floor_raise = kav_bench_floor.raise_value_error
         self.floor_type = kav_bench_floor.FloorBeacon
         self.pure_parse = pure_python_parser.parse
         self.aprslib = aprslib.parse
@@ -146,6 +149,8 @@ def print_report(report: dict) -> None:
         print(f"{r['label']:<44}{r['median_ns']:>10.1f}{ratio['to_floor']:>9.2f}"
               f"{ratio['to_floor_net_of_loop']:>11.2f}")
     print("('net' subtracts the loop alone from both sides)")
+    bad_to_raising_floor = report["cases"]["c"]["median_ns"] / report["cases"]["a_raise"]["median_ns"]
+    print(f"(c) is {bad_to_raising_floor:.2f} x (a'), the least a call that raises can cost")
     for t in report["targets"]:
         print(f"target {t['target']:<24} ratio {t['ratio']:>8.2f}  {'holds' if t['holds'] else 'MISSED'}")
     print(f"aprslib {report['aprslib']['version']} raised on {report['aprslib']['failures']} of "

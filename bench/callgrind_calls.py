@@ -5,7 +5,7 @@ pass counts, and takes the difference: start-up and import cancel out, and
 what remains per call, less the same for the loop alone, is the exact
 instruction count of one call.
 
-    python callgrind_calls.py {loop,floor,parse,parse_bad} PASSES
+    python callgrind_calls.py {loop,floor,floor_raise,parse,parse_bad} PASSES
 """
 
 from __future__ import annotations
@@ -25,6 +25,7 @@ def build_case(name: str) -> tuple[timed_cases.Case, list[bytes]]:
     cases = {
         "loop": (timed_cases.empty_loop(), valid),
         "floor": (timed_cases.calls(kav_bench_floor.make_beacon), valid),
+        "floor_raise": (timed_cases.failing_calls(kav_bench_floor.raise_value_error, ValueError), bad),
         "parse": (timed_cases.calls(parse), valid),
         "parse_bad": (timed_cases.failing_calls(parse, ValueError), bad),
     }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Instructions per call of the floor, of the parse function on valid lines and
-# on bad lines, under callgrind: exact counts that repeat on a shared, noisy
+# Instructions per call of the floor (returning and raising), of the parse
+# function on valid lines and on bad lines, under callgrind: exact counts that repeat on a shared, noisy
 # machine. Each case runs twice with different pass counts over the corpus; the
 # difference, less the same difference for the loop alone, divided by the
 # calls, is one call's price.
@@ -29,7 +29,7 @@ instructions() {
 }
 
 declare -A per_pass lines
-for case in loop floor parse parse_bad; do
+for case in loop floor floor_raise parse parse_bad; do
     low=$(instructions "$case" 1)
     high=$(instructions "$case" $((1 + extra)))
     per_pass[$case]=$(( (high - low) / extra ))
@@ -40,7 +40,7 @@ loop_per_line=$(( per_pass[loop] / lines[loop] ))
 printf '%-34s %12s\n' "case" "instr/call"
 printf '%-34s %12d\n' "loop alone (per line)" "$loop_per_line"
 json="{\"loop_per_line\": $loop_per_line"
-for case in floor parse parse_bad; do
+for case in floor floor_raise parse parse_bad; do
     net=$(( per_pass[$case] / lines[$case] - loop_per_line ))
     printf '%-34s %12d\n' "$case (net of the loop)" "$net"
     json+=", \"$case\": $net"

@@ -6,7 +6,11 @@
  * day, five doubles, the beacon-id fields and a borrow counter. The instance
  * is made the way the module makes its own (object's tp_new with an empty
  * tuple) and freed the same way, so the difference to the parse function is
- * the parse and nothing else. */
+ * the parse and nothing else.
+ *
+ * raise_value_error(line) is the same for a failing call: it raises ValueError
+ * with a new text as long as the line, the least any parser pays to report a
+ * bad line with its text. */
 #include <Python.h>
 #include <string.h>
 
@@ -54,20 +58,20 @@ static void floor_beacon_dealloc(PyObject* self) {
     Py_DECREF(type);
 }
 
+/* The one bytes argument of a call, or -1 with TypeError set. */
+static int the_bytes(PyObject* const* args, Py_ssize_t nargs, char** bytes, Py_ssize_t* length) {
+    if (nargs != 1 || !(PyType_GetFlags(Py_TYPE(args[0])) & Py_TPFLAGS_BYTES_SUBCLASS)) {
+        PyErr_SetString(PyExc_TypeError, "takes exactly one bytes argument");
+        return -1;
+    }
+    return PyBytes_AsStringAndSize(args[0], bytes, length);
+}
+
 static PyObject* make_beacon(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
     (void)module;
-    if (nargs != 1) {
-        PyErr_SetString(PyExc_TypeError, "make_beacon() takes exactly one argument");
-        return NULL;
-    }
-    PyObject* line = args[0];
-    if (!(PyType_GetFlags(Py_TYPE(line)) & Py_TPFLAGS_BYTES_SUBCLASS)) {
-        PyErr_SetString(PyExc_TypeError, "make_beacon() takes bytes");
-        return NULL;
-    }
     char* bytes;
     Py_ssize_t length;
-    if (PyBytes_AsStringAndSize(line, &bytes, &length) < 0) return NULL;
+    if (the_bytes(args, nargs, &bytes, &length) < 0) return NULL;
 
     PyObject* empty = PyTuple_New(0);
     if (empty == NULL) return NULL;
@@ -96,6 +100,19 @@ static PyObject* make_beacon(PyObject* module, PyObject* const* args, Py_ssize_t
     return (PyObject*)beacon;
 }
 
+static PyObject* raise_value_error(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
+    (void)module;
+    char* bytes;
+    Py_ssize_t length;
+    if (the_bytes(args, nargs, &bytes, &length) < 0) return NULL;
+    /* Latin-1 accepts any bytes, so the text is built whatever the line holds. */
+    PyObject* text = PyUnicode_DecodeLatin1(bytes, length, NULL);
+    if (text == NULL) return NULL;
+    PyErr_SetObject(PyExc_ValueError, text);
+    Py_DECREF(text);
+    return NULL;
+}
+
 static PyType_Slot floor_beacon_slots[] = {
     {Py_tp_dealloc, (void*)floor_beacon_dealloc},
     {0, NULL},
@@ -112,6 +129,8 @@ static PyType_Spec floor_beacon_spec = {
 static PyMethodDef floor_methods[] = {
     {"make_beacon", (PyCFunction)(void (*)(void))make_beacon, METH_FASTCALL,
      "make_beacon(line)\n--\n\nReturns a new FloorBeacon; parses nothing."},
+    {"raise_value_error", (PyCFunction)(void (*)(void))raise_value_error, METH_FASTCALL,
+     "raise_value_error(line)\n--\n\nRaises ValueError with the line as its text."},
     {NULL, NULL, 0, NULL},
 };
 
