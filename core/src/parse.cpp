@@ -84,22 +84,27 @@ Parsed<FixedFields> read_fixed_fields(std::string_view line) noexcept {
     return {fields, altitude.rest};
 }
 
-// Splits the extension bytes at each space and reads every token that starts
-// with "id". The scan runs to the end: a bad `id` token rejects the line even
-// after a good one, and of several good ones the last wins.
+// The extension bytes are tokens separated by single spaces; every token that
+// starts with "id" is read. A token starts at the first byte or after a space,
+// so looking at each "i" finds them without visiting every token. The scan
+// runs to the end: a bad `id` token rejects the line even after a good one,
+// and of several good ones the last wins.
 Result<std::optional<KAVBeaconID>, ParseErrorKind> find_beacon_id(std::string_view extensions) {
     std::optional<KAVBeaconID> found;
-    for (;;) {
-        const std::size_t space = extensions.find(' ');
-        const std::string_view token = extensions.substr(0, space);
-        if (token.size() >= 2 && token[0] == 'i' && token[1] == 'd') {
-            auto id = parse_beacon_id_token(token);
-            if (!id) return Err(std::move(id).error());
-            found = id.value();
+    std::size_t at = 0;
+    while ((at = extensions.find('i', at)) != std::string_view::npos) {
+        const bool starts_token = at == 0 || extensions[at - 1] == ' ';
+        if (!starts_token || at + 1 == extensions.size() || extensions[at + 1] != 'd') {
+            ++at;
+            continue;
         }
-        if (space == std::string_view::npos) return found;
-        extensions.remove_prefix(space + 1);
+        const std::string_view token = extensions.substr(at, extensions.find(' ', at) - at);
+        auto id = parse_beacon_id_token(token);
+        if (!id) return Err(std::move(id).error());
+        found = id.value();
+        at += token.size();
     }
+    return found;
 }
 
 }  // namespace

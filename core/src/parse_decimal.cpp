@@ -92,7 +92,7 @@ bool is_at_least_one(std::string_view text) noexcept {
 
 }  // namespace
 
-std::optional<double> parse_decimal(std::string_view field) noexcept {
+std::optional<double> parse_decimal_general(std::string_view field) noexcept {
     std::string_view magnitude_text = field;
     bool negative = false;
     if (!magnitude_text.empty() &&

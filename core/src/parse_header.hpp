@@ -1,11 +1,17 @@
 // The header of a beacon line: callsign ">" destination "," q-construct ","
-// receiver ":".
+// receiver ":". Defined here, like the other field parsers, because every
+// line runs through all of them: inlined into the driver they cost no calls
+// and no copies of their results.
 #pragma once
 
+#include <array>
 #include <string_view>
+#include <utility>
 
 #include "aprs_types.hpp"
+#include "parse_bytes.hpp"
 #include "parse_step.hpp"
+#include "utf8.hpp"
 
 namespace kav {
 
@@ -26,11 +32,43 @@ inline constexpr HeaderField kReceiverField{':', ParseErrorVariant::InvalidRecei
 // The bytes before the first separator, which must be strict UTF-8; the rest
 // starts after the separator. Nothing is trimmed: blanks, control bytes and
 // other separators belong to the field. A failure's input is all of `input`.
-Parsed<std::string_view> scan_header_field(std::string_view input,
-                                           const HeaderField& field) noexcept;
+[[gnu::always_inline]] inline Parsed<std::string_view> scan_header_field(
+    std::string_view input, const HeaderField& field) noexcept {
+    // One pass finds the separator and notes any byte above ASCII: header
+    // fields are short and nearly always ASCII, which needs no decoding.
+    unsigned char high_bits = 0;
+    std::size_t end = 0;
+    for (; end < input.size() && input[end] != field.separator; ++end) {
+        high_bits |= static_cast<unsigned char>(input[end]);
+    }
+    const std::string_view text = first_bytes(input, end);
+    if (end == input.size() || (high_bits >= 0x80 && !is_valid_utf8(text))) {
+        return FieldError{field.variant, input, field.message};
+    }
+    return {text, bytes_after(input, end + 1)};
+}
 
 // The destination identifier up to the next ",", which must be exactly one of
 // the protocol names (case-sensitive).
-Parsed<KAVAPRSProtocol> parse_aprs_protocol(std::string_view input) noexcept;
+[[gnu::always_inline]] inline Parsed<KAVAPRSProtocol> parse_aprs_protocol(
+    std::string_view input) noexcept {
+    static constexpr std::array<std::pair<std::string_view, KAVAPRSProtocol>, 3> kProtocols{{
+        {"KAADSB", KAVAPRSProtocol::KAADSB},
+        {"KAFLR", KAVAPRSProtocol::KAFLR},
+        {"KAVSKY", KAVAPRSProtocol::KAVSKY},
+    }};
+    const std::size_t end = input.find(',');
+    if (end == std::string_view::npos)
+        return FieldError{ParseErrorVariant::UnknownError, input, {}};
+    const std::string_view identifier = first_bytes(input, end);
+    for (const auto& [name, protocol] : kProtocols) {
+        if (identifier == name) return {protocol, bytes_after(input, end + 1)};
+    }
+    // An identifier that is not text is reported as the empty text, never as
+    // replacement characters.
+    return FieldError{ParseErrorVariant::InvalidKAVAprsProtocol,
+                      is_valid_utf8(identifier) ? identifier : std::string_view{},
+                      "Unsupported KAV APRS Protocol"};
+}
 
 }  // namespace kav

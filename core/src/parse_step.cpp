@@ -13,10 +13,4 @@ ParseErrorKind to_parse_error(const FieldError& error) {
                                         context_with_message(error.input, error.message));
 }
 
-Parsed<char> skip_one_byte(std::string_view rest) noexcept {
-    if (rest.empty())
-        return FieldError{ParseErrorVariant::UnexpectedEndOfMessage, rest, kEofMessage};
-    return {rest.front(), rest.substr(1)};
-}
-
 }  // namespace kav

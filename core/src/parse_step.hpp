@@ -41,6 +41,10 @@ ParseErrorKind to_parse_error(const FieldError& error);
 
 // Drops the first byte, whatever its value: bytes the line format reserves for
 // things this system does not read.
-Parsed<char> skip_one_byte(std::string_view rest) noexcept;
+[[gnu::always_inline]] constexpr Parsed<char> skip_one_byte(std::string_view rest) noexcept {
+    if (rest.empty())
+        return FieldError{ParseErrorVariant::UnexpectedEndOfMessage, rest, kEofMessage};
+    return {rest.front(), rest.substr(1)};
+}
 
 }  // namespace kav

@@ -77,6 +77,16 @@ INSTANTIATE_TEST_SUITE_P(
         RejectedCase{"idle", "idle", "invalid kav beacon id format"},
         RejectedCase{"id0ADDA5B", "id0ADDA5B", "invalid kav beacon id format"},
         RejectedCase{"identity12", "entity12", kHex}, RejectedCase{"id0GDDA5BA", "0GDDA5BA", kHex},
+        // Bytes that sit next to the digits and letters in the code table.
+        RejectedCase{"id0/DDA5BA", "0/DDA5BA", kHex}, RejectedCase{"id0:DDA5BA", "0:DDA5BA", kHex},
+        RejectedCase{"id0@DDA5BA", "0@DDA5BA", kHex}, RejectedCase{"id0`DDA5BA", "0`DDA5BA", kHex},
+        RejectedCase{"id0ADDA5Bg", "0ADDA5Bg", kHex},
+        RejectedCase{"id0A\x10\x11"
+                     "A5BA",
+                     "0A\x10\x11"
+                     "A5BA",
+                     kHex},
+        RejectedCase{std::string_view("id0A\0DA5BA", 10), std::string_view("0A\0DA5BA", 8), kHex},
         RejectedCase{"id0ADDX5BA", "0ADDX5BA", kHex}, RejectedCase{"id-1DDA5BA", "-1DDA5BA", kHex},
         RejectedCase{"id0A-DA5BA", "0A-DA5BA", kHex}, RejectedCase{"id++123456", "++123456", kHex},
         RejectedCase{"id 0ADDA5B", " 0ADDA5B", kHex},
