@@ -1,0 +1,91 @@
+// Time per beacon line of the core parser: the valid and the bad lines of the
+// bundled corpus, and lines of 80, 160 and 640 bytes, whose cost must grow no
+// faster than their length. One iteration parses one line, so the reported
+// time per iteration is the time per line.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "parse.hpp"
+
+namespace {
+
+[[noreturn]] void fail(const std::string& what) {
+    std::fprintf(stderr, "kav_core_bench: %s\n", what.c_str());
+    std::exit(1);
+}
+
+// The lines of one corpus file, each checked to give the outcome the file
+// promises, so that a stale corpus cannot time the wrong path.
+std::vector<std::string> load_corpus(std::string_view name, bool valid) {
+    const std::string path = std::string(KAV_BENCH_CORPUS_DIR) + "/" + std::string(name);
+    std::ifstream file(path, std::ios::binary);
+    if (!file) fail("cannot read " + path + " (run tools/gen_corpus.py)");
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);) {
+        if (kav::parse_aircraft_beacon(line).ok() != valid) {
+            fail(path + ": line " + std::to_string(lines.size() + 1) + " gives the wrong outcome");
+        }
+        lines.push_back(std::move(line));
+    }
+    if (lines.empty()) fail(path + " holds no line");
+    return lines;
+}
+
+// A valid line of exactly `length` bytes: the fixed fields, ordinary
+// extension tokens as padding, and the `id` token last, so that the whole
+// line is scanned.
+std::string line_of_length(std::size_t length) {
+    constexpr std::string_view kFixed =
+        "KFL3E1234>KAFLR,qAS,Horn:/123456h4630.00N/00830.00E'090/050/A=001000";
+    constexpr std::string_view kId = " id063E1234";
+    constexpr std::string_view kTokens = " +198fpm +0.0rot 11.0dB 0e -3.4kHz gps2x3 FL042.15";
+    if (length < kFixed.size() + kId.size()) fail("line length too short");
+    std::string padding;
+    while (padding.size() < length - kFixed.size() - kId.size()) padding += kTokens;
+    padding.resize(length - kFixed.size() - kId.size());
+    std::string line = std::string(kFixed) + padding + std::string(kId);
+    if (!kav::parse_aircraft_beacon(line).ok()) fail("padded line does not parse: " + line);
+    return line;
+}
+
+void parse_in_turn(benchmark::State& state, const std::vector<std::string>& lines) {
+    std::size_t next = 0;
+    std::int64_t bytes = 0;
+    for (auto _ : state) {
+        const std::string& line = lines[next];
+        auto result = kav::parse_aircraft_beacon(line);
+        benchmark::DoNotOptimize(result);
+        bytes += static_cast<std::int64_t>(line.size());
+        if (++next == lines.size()) next = 0;
+    }
+    state.SetBytesProcessed(bytes);
+}
+
+void BM_ValidLines(benchmark::State& state) {
+    static const auto lines = load_corpus("valid.txt", true);
+    parse_in_turn(state, lines);
+}
+
+void BM_BadLines(benchmark::State& state) {
+    static const auto lines = load_corpus("bad.txt", false);
+    parse_in_turn(state, lines);
+}
+
+void BM_LineOfLength(benchmark::State& state) {
+    const std::vector<std::string> lines{line_of_length(static_cast<std::size_t>(state.range(0)))};
+    parse_in_turn(state, lines);
+}
+
+}  // namespace
+
+BENCHMARK(BM_ValidLines);
+BENCHMARK(BM_BadLines);
+BENCHMARK(BM_LineOfLength)->Arg(80)->Arg(160)->Arg(640);
+
+BENCHMARK_MAIN();

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Core parser benchmark: builds kav_core_bench in Release (build/bench) and
+# prints the median of each case over the corpus in bench/corpus/, in time per
+# line. Extra arguments go to the benchmark, e.g. --benchmark_filter=Valid.
+#
+#   scripts/bench-core.sh                 # 10 repetitions
+#   REPETITIONS=30 scripts/bench-core.sh  # more samples per median
+set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+require_packages g++ cmake ninja-build libbenchmark-dev
+
+build="$ROOT/build/bench"
+cmake -S "$ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKAV_BUILD_BENCH=ON \
+    -DKAV_BUILD_TESTS=OFF -DKAV_BUILD_MODULE=OFF >/dev/null
+cmake --build "$build" --target kav_core_bench -j 2
+"$build/bench/kav_core_bench" --benchmark_repetitions="${REPETITIONS:-10}" \
+    --benchmark_report_aggregates_only=true "$@" |
+    grep -vE '_(mean|stddev|cv) '
