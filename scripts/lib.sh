@@ -52,8 +52,7 @@ tools_python() {
 }
 
 bootstrap() {
-    # patchelf: auditwheel cannot repair (retag) the wheel without it.
-    require_packages g++ cmake ninja-build libgtest-dev libbenchmark-dev patchelf
+    require_packages g++ cmake ninja-build libgtest-dev libbenchmark-dev
     use_pyenv_interpreters
     NOX_PYTHON=$(tools_python)
     cd "$ROOT"
