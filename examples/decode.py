@@ -130,8 +130,9 @@ def main(argv=None):
     # Callsigns and station names may hold any character: write UTF-8 whatever the locale.
     sys.stdout.reconfigure(encoding="utf-8")
     tally = DecodeTally()
-    # A progress line would be torn apart by error records on the same stream.
-    show_progress = sys.stderr.isatty() and args.errors != STDIO
+    # A progress line would be torn apart by records on the same terminal, or by
+    # error records on the same stream.
+    show_progress = sys.stderr.isatty() and not sys.stdout.isatty() and args.errors != STDIO
     progress = ProgressLine(sys.stderr) if show_progress else None
     started = time.perf_counter()
     try:
