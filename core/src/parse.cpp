@@ -2,10 +2,11 @@
 // skipped between them, and the scan of the extension tokens.
 #include "parse.hpp"
 
-#include <optional>
+#include <algorithm>
 #include <utility>
 
 #include "parse_beacon_id.hpp"
+#include "parse_bytes.hpp"
 #include "parse_header.hpp"
 #include "parse_motion.hpp"
 #include "parse_position.hpp"
@@ -28,7 +29,14 @@ struct FixedFields {
     double gps_altitude = 0.0;
 };
 
-constexpr std::string_view kAltitudeTag = "A=";
+// The first "A=". Nearly always it follows the speed after one byte, where a
+// plain loop finds it sooner than a library search gets started.
+constexpr std::size_t find_altitude_tag(std::string_view rest) noexcept {
+    for (std::size_t at = 0; at + 1 < rest.size(); ++at) {
+        if (rest[at] == 'A' && rest[at + 1] == '=') return at;
+    }
+    return std::string_view::npos;
+}
 
 // Reads the header and the position block up to the altitude; the rest of the
 // result holds the extension tokens. Allocates nothing, success or failure.
@@ -74,37 +82,46 @@ Parsed<FixedFields> read_fixed_fields(std::string_view line) noexcept {
     fields.ground_speed = speed.value;
 
     // Whatever lies between the speed and the first "A=" is not read.
-    const std::size_t tag_at = speed.rest.find(kAltitudeTag);
+    const std::size_t tag_at = find_altitude_tag(speed.rest);
     if (tag_at == std::string_view::npos) {
         return FieldError{ParseErrorVariant::UnexpectedEndOfMessage, speed.rest, kTakeUntilMessage};
     }
-    const auto altitude = parse_gps_altitude(speed.rest.substr(tag_at + kAltitudeTag.size()));
+    const auto altitude = parse_gps_altitude(bytes_after(speed.rest, tag_at + 2));
     if (!altitude.ok) return altitude.error;
     fields.gps_altitude = altitude.value;
     return {fields, altitude.rest};
 }
 
-// The extension bytes are tokens separated by single spaces; every token that
-// starts with "id" is read. A token starts at the first byte or after a space,
-// so looking at each "i" finds them without visiting every token. The scan
-// runs to the end: a bad `id` token rejects the line even after a good one,
-// and of several good ones the last wins.
-Result<std::optional<KAVBeaconID>, ParseErrorKind> find_beacon_id(std::string_view extensions) {
-    std::optional<KAVBeaconID> found;
-    std::size_t at = 0;
-    while ((at = extensions.find('i', at)) != std::string_view::npos) {
+// The next extension token at or after `at` that starts with "id", or an
+// empty view when there is none (such a token is never empty); `at` moves past
+// it. Tokens are separated by single spaces and start at the first byte or
+// after a space, so looking at each "i" finds them without visiting every
+// token.
+std::string_view next_id_token(std::string_view extensions, std::size_t& at) noexcept {
+    for (; (at = extensions.find('i', at)) != std::string_view::npos; ++at) {
         const bool starts_token = at == 0 || extensions[at - 1] == ' ';
-        if (!starts_token || at + 1 == extensions.size() || extensions[at + 1] != 'd') {
-            ++at;
-            continue;
+        if (starts_token && at + 1 < extensions.size() && extensions[at + 1] == 'd') {
+            const std::size_t end = std::min(extensions.find(' ', at), extensions.size());
+            const std::string_view token = first_bytes(bytes_after(extensions, at), end - at);
+            at = end;
+            return token;
         }
-        const std::string_view token = extensions.substr(at, extensions.find(' ', at) - at);
-        auto id = parse_beacon_id_token(token);
-        if (!id) return Err(std::move(id).error());
-        found = id.value();
-        at += token.size();
     }
-    return found;
+    return {};
+}
+
+// Reads every `id` token to the end of the line: a bad one rejects the line
+// even after a good one, and of several good ones the last wins.
+Result<KAVBeaconID, BeaconParseError> find_beacon_id(std::string_view extensions) {
+    std::size_t at = 0;
+    std::string_view token = next_id_token(extensions, at);
+    if (token.empty()) return Err(BeaconParseError{MissingKAVBeaconID{}});
+    auto id = parse_beacon_id_token(token);
+    while (id && !(token = next_id_token(extensions, at)).empty()) {
+        id = parse_beacon_id_token(token);
+    }
+    if (!id) return Err(BeaconParseError{std::move(id).error()});
+    return id.value();
 }
 
 }  // namespace
@@ -113,8 +130,7 @@ Result<AircraftBeacon, BeaconParseError> parse_aircraft_beacon(std::string_view 
     const auto fixed = read_fixed_fields(line);
     if (!fixed.ok) return Err(BeaconParseError{to_parse_error(fixed.error)});
     auto id = find_beacon_id(fixed.rest);
-    if (!id) return Err(BeaconParseError{std::move(id).error()});
-    if (!id.value()) return Err(BeaconParseError{MissingKAVBeaconID{}});
+    if (!id) return Err(std::move(id).error());
 
     const FixedFields& f = fixed.value;
     return AircraftBeacon{
@@ -128,7 +144,7 @@ Result<AircraftBeacon, BeaconParseError> parse_aircraft_beacon(std::string_view 
         f.ground_track,
         f.ground_speed,
         f.gps_altitude,
-        *id.value(),
+        id.value(),
     };
 }
 

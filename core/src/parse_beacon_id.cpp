@@ -3,7 +3,6 @@
 
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <string>
 
 #include "parse_bytes.hpp"
@@ -33,18 +32,16 @@ constexpr std::array<std::uint8_t, 256> kHexDigitValues = [] {
 // Nearly every body is eight hex digits: the prefix byte and the address in
 // one 32-bit number, decoded here without a branch per digit. Any other body,
 // valid or not, is left to the body decoder.
-std::optional<KAVBeaconID> decode_plain_body(std::string_view body) noexcept {
-    std::uint32_t packed = 0;
+bool decode_plain_body(std::string_view body, std::uint32_t& packed) noexcept {
+    std::uint32_t digits = 0;
     std::uint8_t not_hex = 0;
     for (const char c : body) {
         const std::uint8_t value = kHexDigitValues[static_cast<unsigned char>(c)];
         not_hex |= value;
-        packed = (packed << 4) | (value & 0x0Fu);
+        digits = (digits << 4) | (value & 0x0Fu);
     }
-    if ((not_hex & 0x80) != 0) return std::nullopt;
-    constexpr unsigned kAddressBits = 24;
-    return KAVBeaconID{KAVIDPrefix::from_byte(static_cast<std::uint8_t>(packed >> kAddressBits)),
-                       ICAOAddress::new_(packed & ICAOAddress::kLimit).value()};
+    packed = digits;
+    return (not_hex & 0x80) == 0;
 }
 
 Err<ParseErrorKind> invalid_id(std::string_view input, std::string_view message) {
@@ -55,11 +52,16 @@ Err<ParseErrorKind> invalid_id(std::string_view input, std::string_view message)
 }  // namespace
 
 Result<KAVBeaconID, ParseErrorKind> parse_beacon_id_token(std::string_view token) {
-    if (token.substr(0, kTag.size()) != kTag || token.size() < kTag.size() + kBodyLength) {
+    if (token.size() < kTag.size() + kBodyLength || !token.starts_with(kTag)) {
         return invalid_id(token, "invalid kav beacon id format");
     }
-    std::string_view body = token.substr(kTag.size(), kBodyLength);
-    if (const auto plain = decode_plain_body(body)) return *plain;
+    std::string_view body = first_bytes(bytes_after(token, kTag.size()), kBodyLength);
+    if (std::uint32_t packed = 0; decode_plain_body(body, packed)) {
+        constexpr unsigned kAddressBits = 24;
+        return KAVBeaconID{
+            KAVIDPrefix::from_byte(static_cast<std::uint8_t>(packed >> kAddressBits)),
+            ICAOAddress::new_(packed & ICAOAddress::kLimit).value()};
+    }
     if (!is_ascii(body)) {
         // A body that is not text is decoded as the empty text, which then
         // fails for its length.

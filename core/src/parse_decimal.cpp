@@ -92,7 +92,7 @@ bool is_at_least_one(std::string_view text) noexcept {
 
 }  // namespace
 
-std::optional<double> parse_decimal_general(std::string_view field) noexcept {
+bool parse_decimal_general(std::string_view field, double& value) noexcept {
     std::string_view magnitude_text = field;
     bool negative = false;
     if (!magnitude_text.empty() &&
@@ -102,30 +102,31 @@ std::optional<double> parse_decimal_general(std::string_view field) noexcept {
     }
     // Negating the correctly rounded magnitude is exact and keeps the sign of
     // zero, NaN and infinity alike.
-    const auto with_sign = [negative](double magnitude) {
-        return negative ? -magnitude : magnitude;
+    const auto accept = [negative, &value](double magnitude) {
+        value = negative ? -magnitude : magnitude;
+        return true;
     };
 
     if (equals_ignoring_case(magnitude_text, "inf") ||
         equals_ignoring_case(magnitude_text, "infinity")) {
-        return with_sign(std::numeric_limits<double>::infinity());
+        return accept(std::numeric_limits<double>::infinity());
     }
     if (equals_ignoring_case(magnitude_text, "nan")) {
-        return with_sign(std::numeric_limits<double>::quiet_NaN());
+        return accept(std::numeric_limits<double>::quiet_NaN());
     }
-    if (!is_unsigned_decimal(magnitude_text)) return std::nullopt;
+    if (!is_unsigned_decimal(magnitude_text)) return false;
 
     const char* const end = magnitude_text.data() + magnitude_text.size();
     double magnitude = 0.0;
     const auto [stop, status] = std::from_chars(magnitude_text.data(), end, magnitude);
     // The grammar above is the narrower one; should a library's from_chars
     // ever stop early, a partial read must not pass for the whole field.
-    if (stop != end) return std::nullopt;
+    if (stop != end) return false;
     if (status == std::errc::result_out_of_range) {
         // from_chars leaves the value alone when it rounds to zero or infinity.
         magnitude = is_at_least_one(magnitude_text) ? std::numeric_limits<double>::infinity() : 0.0;
     }
-    return with_sign(magnitude);
+    return accept(magnitude);
 }
 
 }  // namespace kav

@@ -28,10 +28,9 @@ inline constexpr NumberField kGPSAltitudeField{6, ParseErrorVariant::InvalidGPSA
 
 [[gnu::always_inline]] inline Parsed<double> parse_number_field(std::string_view rest,
                                                                 const NumberField& field) noexcept {
-    if (rest.size() >= field.width) {
-        if (const auto value = parse_decimal(first_bytes(rest, field.width))) {
-            return {*value, bytes_after(rest, field.width)};
-        }
+    double value = 0.0;
+    if (rest.size() >= field.width && parse_decimal(first_bytes(rest, field.width), value)) {
+        return {value, bytes_after(rest, field.width)};
     }
     return FieldError{field.variant, rest, field.message};
 }

@@ -86,13 +86,16 @@ enum class CoordinateKind { Latitude, Longitude };
     const std::size_t hemisphere_at = degree_length + kMinuteLength;
     if (rest.size() <= hemisphere_at) return fail("no suffix for coordinate found");
 
-    const auto degrees = parse_decimal(first_bytes(rest, degree_length));
-    if (!degrees) return fail("could not parse degrees");
-    const auto minutes =
-        parse_decimal(first_bytes(bytes_after(rest, degree_length), kMinuteLength));
-    if (!minutes) return fail("could not parse minutes");
+    double degrees = 0.0;
+    if (!parse_decimal(first_bytes(rest, degree_length), degrees)) {
+        return fail("could not parse degrees");
+    }
+    double minutes = 0.0;
+    if (!parse_decimal(first_bytes(bytes_after(rest, degree_length), kMinuteLength), minutes)) {
+        return fail("could not parse minutes");
+    }
 
-    const double value = *degrees + *minutes / 60.0;
+    const double value = degrees + minutes / 60.0;
     // Negation flips the sign bit only, so a zero coordinate in the south or
     // west reads as -0.0.
     const bool negate = rest[hemisphere_at] == negating_hemisphere;

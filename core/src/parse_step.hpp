@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "aprs_types.hpp"
+#include "parse_bytes.hpp"
 
 namespace kav {
 
@@ -44,7 +45,7 @@ ParseErrorKind to_parse_error(const FieldError& error);
 [[gnu::always_inline]] constexpr Parsed<char> skip_one_byte(std::string_view rest) noexcept {
     if (rest.empty())
         return FieldError{ParseErrorVariant::UnexpectedEndOfMessage, rest, kEofMessage};
-    return {rest.front(), rest.substr(1)};
+    return {rest.front(), bytes_after(rest, 1)};
 }
 
 }  // namespace kav
