@@ -21,7 +21,7 @@ import kav_aprs_parser_pyo3 as kav
 # Set by the sanitizer and valgrind runs: allocators there keep freed memory in
 # quarantine, so resident memory says nothing, and every call is far slower.
 INSTRUMENTED = os.environ.get("KAV_TESTS_INSTRUMENTED", "")
-CALLS = {"": 200_000, "asan": 50_000}.get(INSTRUMENTED, 10_000)
+CALLS = {"": 600_000, "asan": 100_000}.get(INSTRUMENTED, 10_000)
 RSS_GROWTH_LIMIT = 4 * 1024 * 1024
 
 CALLSIGN = "C" * 300
