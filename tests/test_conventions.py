@@ -3,6 +3,7 @@ argument prefix, type mismatches, the boolean converter, borrow conflicts,
 descriptors, class properties, the module's add operation and internal failures.
 """
 
+import os
 import subprocess
 import sys
 import textwrap
@@ -348,10 +349,11 @@ def test_constructing_from_an_instance_being_initialised_reads_it():
 )
 def test_attributes_cannot_be_deleted(make, attribute):
     instance = make()
-    before = repr(getattr(instance, attribute))
+    before = getattr(instance, attribute)
     with pytest.raises(AttributeError, match="^property has no deleter$"):
         delattr(instance, attribute)
-    assert repr(getattr(instance, attribute)) == before
+    # By value: the identifier getters hand out a new copy on every read.
+    assert getattr(instance, attribute) == before
 
 
 INSTANCES = [
@@ -560,6 +562,8 @@ EXHAUST_ADDRESS_SPACE = textwrap.dedent(
 )
 
 
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="the sanitizer runtime needs an unlimited address space")
 def test_exhausted_memory_in_the_module_raises_memory_error():
     run = subprocess.run([sys.executable, "-c", EXHAUST_ADDRESS_SPACE], capture_output=True,
                          text=True, timeout=120, check=False)
