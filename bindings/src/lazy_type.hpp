@@ -23,7 +23,7 @@ struct ClassAttributes {
 // subclassed) and no GC flag (instances reference no other Python objects).
 inline constexpr unsigned int kClassFlags = Py_TPFLAGS_DEFAULT;
 
-// The specification of a class whose instances hold a Class::Value; `name` is
+// The PyType_Spec of a class whose instances hold a Class::Value; `name` is
 // "builtins.<class name>", so the class reports "builtins" as its module.
 template <class Class>
 constexpr PyType_Spec instance_spec(const char* name, PyType_Slot* slots,
