@@ -29,67 +29,62 @@ struct FixedFields {
     double gps_altitude = 0.0;
 };
 
-// The first "A=". Nearly always it follows the speed after one byte, where a
-// plain loop finds it sooner than a library search gets started.
+constexpr std::string_view kAltitudeTag = "A=";
+
+// Where the first "A=" starts. Nearly always it follows the speed after one
+// byte, where a plain loop finds it sooner than a library search gets started.
 constexpr std::size_t find_altitude_tag(std::string_view rest) noexcept {
     for (std::size_t at = 0; at + 1 < rest.size(); ++at) {
-        if (rest[at] == 'A' && rest[at + 1] == '=') return at;
+        if (rest[at] == kAltitudeTag[0] && rest[at + 1] == kAltitudeTag[1]) return at;
     }
     return std::string_view::npos;
+}
+
+// Keeps a successful step's value and moves `rest` past the step, or keeps
+// the step's failure.
+template <class T, class Out>
+[[gnu::always_inline]] inline bool take(const Parsed<T>& step, Out& out, std::string_view& rest,
+                                        FieldError& failure) noexcept {
+    if (!step.ok) {
+        failure = step.error;
+        return false;
+    }
+    out = step.value;
+    rest = step.rest;
+    return true;
 }
 
 // Reads the header and the position block up to the altitude; the rest of the
 // result holds the extension tokens. Allocates nothing, success or failure.
 Parsed<FixedFields> read_fixed_fields(std::string_view line) noexcept {
-    FixedFields fields;
-
-    const auto callsign = scan_header_field(line, kCallsignField);
-    if (!callsign.ok) return callsign.error;
-    fields.callsign = callsign.value;
-    const auto protocol = parse_aprs_protocol(callsign.rest);
-    if (!protocol.ok) return protocol.error;
-    fields.protocol = protocol.value;
-    const auto q_construct = scan_header_field(protocol.rest, kQConstructField);
-    if (!q_construct.ok) return q_construct.error;
-    fields.q_construct = q_construct.value;
-    const auto receiver = scan_header_field(q_construct.rest, kReceiverField);
-    if (!receiver.ok) return receiver.error;
-    fields.receiver = receiver.value;
-
-    const auto data_type = skip_one_byte(receiver.rest);
-    if (!data_type.ok) return data_type.error;
-    const auto time = parse_timestamp(data_type.rest);
-    if (!time.ok) return time.error;
-    fields.time = time.value;
-    const auto latitude = parse_coordinate(time.rest, CoordinateKind::Latitude);
-    if (!latitude.ok) return latitude.error;
-    fields.latitude = latitude.value;
-    const auto symbol_table = skip_one_byte(latitude.rest);
-    if (!symbol_table.ok) return symbol_table.error;
-    const auto longitude = parse_coordinate(symbol_table.rest, CoordinateKind::Longitude);
-    if (!longitude.ok) return longitude.error;
-    fields.longitude = longitude.value;
-    const auto symbol_code = skip_one_byte(longitude.rest);
-    if (!symbol_code.ok) return symbol_code.error;
-
-    const auto track = parse_ground_track(symbol_code.rest);
-    if (!track.ok) return track.error;
-    fields.ground_track = track.value;
-    const auto separator = skip_one_byte(track.rest);
-    if (!separator.ok) return separator.error;
-    const auto speed = parse_ground_speed(separator.rest);
-    if (!speed.ok) return speed.error;
-    fields.ground_speed = speed.value;
+    FixedFields f;
+    std::string_view rest = line;
+    FieldError failure;
+    char skipped = 0;  // the bytes the format reserves for things not read here
+    const bool position_read =
+        take(scan_header_field(rest, kCallsignField), f.callsign, rest, failure) &&
+        take(parse_aprs_protocol(rest), f.protocol, rest, failure) &&
+        take(scan_header_field(rest, kQConstructField), f.q_construct, rest, failure) &&
+        take(scan_header_field(rest, kReceiverField), f.receiver, rest, failure) &&
+        take(skip_one_byte(rest), skipped, rest, failure) &&  // data type
+        take(parse_timestamp(rest), f.time, rest, failure) &&
+        take(parse_coordinate(rest, CoordinateKind::Latitude), f.latitude, rest, failure) &&
+        take(skip_one_byte(rest), skipped, rest, failure) &&  // symbol table
+        take(parse_coordinate(rest, CoordinateKind::Longitude), f.longitude, rest, failure) &&
+        take(skip_one_byte(rest), skipped, rest, failure) &&  // symbol code
+        take(parse_ground_track(rest), f.ground_track, rest, failure) &&
+        take(skip_one_byte(rest), skipped, rest, failure) &&  // course/speed separator
+        take(parse_ground_speed(rest), f.ground_speed, rest, failure);
+    if (!position_read) return failure;
 
     // Whatever lies between the speed and the first "A=" is not read.
-    const std::size_t tag_at = find_altitude_tag(speed.rest);
+    const std::size_t tag_at = find_altitude_tag(rest);
     if (tag_at == std::string_view::npos) {
-        return FieldError{ParseErrorVariant::UnexpectedEndOfMessage, speed.rest, kTakeUntilMessage};
+        return FieldError{ParseErrorVariant::UnexpectedEndOfMessage, rest, kTakeUntilMessage};
     }
-    const auto altitude = parse_gps_altitude(bytes_after(speed.rest, tag_at + 2));
-    if (!altitude.ok) return altitude.error;
-    fields.gps_altitude = altitude.value;
-    return {fields, altitude.rest};
+    rest = bytes_after(rest, tag_at + kAltitudeTag.size());
+    if (!take(parse_gps_altitude(rest), f.gps_altitude, rest, failure)) return failure;
+    return {f, rest};
 }
 
 // The next extension token at or after `at` that starts with "id", or an

@@ -1,5 +1,5 @@
-// Byte classes of the line format. The line is bytes, not text: a digit is
-// one of the ASCII bytes 0 to 9 and nothing else, whatever the locale.
+// Byte-level helpers of the line format. The line is bytes, not text: a digit
+// is one of the ASCII bytes 0 to 9 and nothing else, whatever the locale.
 #pragma once
 
 #include <cstddef>

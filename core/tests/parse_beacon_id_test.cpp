@@ -1,6 +1,7 @@
 // The `id` token: prefix flags and categories, address, and every rejection.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <string_view>
 
@@ -113,6 +114,22 @@ INSTANTIATE_TEST_SUITE_P(
                      "0A\xC3\xA9"
                      "A5BA",
                      kHex}));
+
+// The usual eight-digit body is decoded on a shortcut; it must agree with the
+// body decoder of the model for any digits in either case.
+TEST(ParseBeaconIdToken, PlainBodiesAgreeWithTheBodyDecoder) {
+    constexpr std::string_view kHexDigits = "0123456789abcdefABCDEF";
+    std::mt19937 random(11);
+    std::uniform_int_distribution<std::size_t> digit(0, kHexDigits.size() - 1);
+    for (int round = 0; round < 5000; ++round) {
+        std::string body;
+        for (int i = 0; i < 8; ++i) body += kHexDigits[digit(random)];
+        const auto expected = parse_beacon_id_body(body);
+        const auto id = parse_beacon_id_token("id" + body);
+        ASSERT_TRUE(expected.ok() && id.ok()) << body;
+        ASSERT_EQ(id.value(), expected.value()) << body;
+    }
+}
 
 }  // namespace
 }  // namespace kav

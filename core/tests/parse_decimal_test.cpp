@@ -2,10 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <random>
+#include <string>
 #include <string_view>
 
 #include "parse_decimal.hpp"
@@ -138,6 +141,26 @@ TEST(ParseDecimal, RefusesEverythingOutsideTheGrammar) {
     }
     // Bytes after an embedded NUL still count.
     EXPECT_FALSE(decimal(std::string_view("12\0", 3)).has_value());
+}
+
+// Plain digit fields take an inline shortcut; every one must come out as the
+// correctly rounding library conversion gives it, bit for bit.
+TEST(ParseDecimal, ShortcutAgreesWithTheLibraryConversion) {
+    std::mt19937 random(7);
+    const auto pick = [&random](int low, int high) {
+        return std::uniform_int_distribution<int>(low, high)(random);
+    };
+    for (int round = 0; round < 20000; ++round) {
+        std::string field;
+        const int length = pick(2, 17);
+        for (int i = 0; i < length; ++i) field += static_cast<char>('0' + pick(0, 9));
+        if (pick(0, 3) != 0) field.insert(static_cast<std::size_t>(pick(0, length)), ".");
+        double expected = 0.0;
+        std::from_chars(field.data(), field.data() + field.size(), expected);
+        const auto value = decimal(field);
+        ASSERT_TRUE(value.has_value()) << field;
+        ASSERT_EQ(bits(*value), bits(expected)) << field;
+    }
 }
 
 }  // namespace
