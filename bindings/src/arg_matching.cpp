@@ -109,8 +109,8 @@ PyResult<Done> match_arguments(const ParamSpec& spec, PyObject* args, PyObject* 
     return matcher.check_all_given();
 }
 
-PyResult<Done> match_arguments(const ParamSpec& spec, PyObject* const* args, Py_ssize_t nargs,
-                               PyObject* kwnames, std::span<PyObject*> out) {
+PyResult<Done> match_all_arguments(const ParamSpec& spec, PyObject* const* args, Py_ssize_t nargs,
+                                   PyObject* kwnames, std::span<PyObject*> out) {
     Matcher matcher(spec, out);
     KAV_PY_TRY(matcher.check_positional_count(nargs));
     for (Py_ssize_t i = 0; i < nargs; ++i) matcher.positional(static_cast<std::size_t>(i), args[i]);

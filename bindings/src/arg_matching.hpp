@@ -8,6 +8,7 @@
 // then already given), then the missing parameters. Conversions come after.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <span>
@@ -37,8 +38,21 @@ PyResult<Done> match_arguments(const ParamSpec& spec, PyObject* args, PyObject* 
                                std::span<PyObject*> out);
 // A call in vector form (METH_FASTCALL | METH_KEYWORDS): `nargs` positional
 // arguments, then one value for each name in the `kwnames` tuple (may be null).
-PyResult<Done> match_arguments(const ParamSpec& spec, PyObject* const* args, Py_ssize_t nargs,
-                               PyObject* kwnames, std::span<PyObject*> out);
+PyResult<Done> match_all_arguments(const ParamSpec& spec, PyObject* const* args, Py_ssize_t nargs,
+                                   PyObject* kwnames, std::span<PyObject*> out);
+
+// The same, inline for the call nearly every caller makes: every parameter by
+// position and no keywords, which cannot fail. The parse function pays this on
+// every line, so the general matcher is not entered for it.
+inline PyResult<Done> match_arguments(const ParamSpec& spec, PyObject* const* args,
+                                      Py_ssize_t nargs, PyObject* kwnames,
+                                      std::span<PyObject*> out) {
+    if (kwnames == nullptr && static_cast<std::size_t>(nargs) == out.size()) {
+        std::copy_n(args, out.size(), out.begin());
+        return done;
+    }
+    return match_all_arguments(spec, args, nargs, kwnames, out);
+}
 
 // The conversion of parameter (or attribute) `name`, with an exact TypeError
 // rewritten to name it.
