@@ -5,6 +5,10 @@
 #
 #   scripts/bench-core.sh                 # 10 repetitions
 #   REPETITIONS=30 scripts/bench-core.sh  # more samples per median
+#
+# Read the CPU column on a shared machine: wall time includes waiting for the
+# processor. The "Library was built as DEBUG" warning is about Debian's build
+# of Google Benchmark itself, not about the code measured.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 require_packages g++ cmake ninja-build libbenchmark-dev
