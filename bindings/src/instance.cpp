@@ -3,8 +3,22 @@
 
 namespace kav::py {
 
+namespace {
+
+// object's tp_new never changes, so it is looked up once rather than on every
+// new instance; the interpreter lock orders the writes, which all store the
+// same pointer.
+newfunc object_new_slot() noexcept {
+    static newfunc slot = nullptr;
+    if (slot == nullptr)
+        slot = reinterpret_cast<newfunc>(PyType_GetSlot(&PyBaseObject_Type, Py_tp_new));
+    return slot;
+}
+
+}  // namespace
+
 PyResult<Ref> allocate_object(PyTypeObject* type) {
-    auto object_new = reinterpret_cast<newfunc>(PyType_GetSlot(&PyBaseObject_Type, Py_tp_new));
+    const newfunc object_new = object_new_slot();
     if (object_new == nullptr) {
         if (PyErr_Occurred() != nullptr) return fail_fetched();
         return fail(PyExc_TypeError, "base type without tp_new");

@@ -84,7 +84,9 @@ void dealloc_entry(PyObject* self) noexcept {
     using Value = typename Class::Value;
     instance.value.~Value();
     instance.borrow.~BorrowFlag();
-    auto free_memory = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+    // Class has one type object for the life of the process, so its free
+    // function is looked up once, not on every deallocation.
+    static const auto free_memory = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
     free_memory(self);
     decref(reinterpret_cast<PyObject*>(type));
 }
