@@ -11,6 +11,7 @@
 
 #include <new>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 #include "borrow.hpp"
@@ -40,12 +41,14 @@ InstanceOf<Class>& instance_of(PyObject* self) noexcept {
 PyResult<Ref> allocate_object(PyTypeObject* type);
 
 // A new instance of `type` holding `value`. Convert everything before calling
-// this, so that a failed conversion creates nothing.
-template <class Value>
-PyResult<Ref> create_instance(PyTypeObject* type, Value value) {
+// this, so that a failed conversion creates nothing. The value is forwarded,
+// not taken by value: a beacon record moved in is moved once, into place.
+template <class V>
+PyResult<Ref> create_instance(PyTypeObject* type, V&& value) {
+    using Value = std::remove_cvref_t<V>;
     KAV_PY_TRY_ASSIGN(Ref object, allocate_object(type));
     auto* instance = reinterpret_cast<Instance<Value>*>(object.get());
-    new (&instance->value) Value(std::move(value));
+    new (&instance->value) Value(std::forward<V>(value));
     new (&instance->borrow) BorrowFlag();
     return object;
 }
