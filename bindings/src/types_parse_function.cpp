@@ -126,7 +126,10 @@ PyObject* parse_entry(PyObject* /*unused_self*/, PyObject* const* args, Py_ssize
         if (!parsed) {
             return fail(PyExc_ValueError, "Parse error: " + kav::debug_text(parsed.error()));
         }
-        return new_object<AircraftBeaconClass>(std::move(parsed).value());
+        // Straight into place, not through new_object's by-value parameter:
+        // the record is then moved once on its way into the object.
+        KAV_PY_TRY_ASSIGN(PyTypeObject * type, AircraftBeaconClass::type());
+        return create_instance(type, std::move(parsed).value());
     });
 }
 
