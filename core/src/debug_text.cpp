@@ -41,6 +41,13 @@ constexpr std::string_view short_escape(char32_t cp) noexcept {
     }
 }
 
+// Printable ASCII other than the two quoted-string metacharacters stands for
+// itself. Error contexts are mostly such bytes (the rest of a line), so runs
+// of them are copied whole instead of decoded one code point at a time.
+constexpr bool is_plain_ascii(char byte) noexcept {
+    return byte >= 0x20 && byte < 0x7F && byte != '"' && byte != '\\';
+}
+
 }  // namespace
 
 void append_quoted(std::string& out, std::string_view text) {
@@ -49,6 +56,11 @@ void append_quoted(std::string& out, std::string_view text) {
     std::size_t pos = 0;
     while (pos < text.size()) {
         const std::size_t start = pos;
+        while (pos < text.size() && is_plain_ascii(text[pos])) ++pos;
+        if (pos > start) {
+            out.append(text.substr(start, pos - start));
+            continue;
+        }
         const char32_t cp = decode_next(text, pos);
         if (const std::string_view escape = short_escape(cp); !escape.empty()) {
             out += escape;
