@@ -124,7 +124,9 @@ PyObject* parse_entry(PyObject* /*unused_self*/, PyObject* const* args, Py_ssize
         KAV_PY_TRY_ASSIGN(LineBytes line, named(kParameters[0], line_bytes(arguments[0])));
         auto parsed = kav::parse_aircraft_beacon(line.view());
         if (!parsed) {
-            return fail(PyExc_ValueError, "Parse error: " + kav::debug_text(parsed.error()));
+            std::string message = "Parse error: ";
+            kav::append_debug_text(message, parsed.error());
+            return fail(PyExc_ValueError, std::move(message));
         }
         // Straight into place, not through new_object's by-value parameter:
         // the record is then moved once on its way into the object.

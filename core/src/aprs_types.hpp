@@ -261,8 +261,18 @@ APRSParseContext context_with_message(std::string_view bytes, std::string_view m
 // \r \n \\ \" escapes and \u{hex} for non-printable and Grapheme_Extend code points.
 void append_quoted(std::string& out, std::string_view text);
 
-std::string debug_text(const APRSParseContext& context);
-std::string debug_text(const ParseErrorKind& kind);
-std::string debug_text(const BeaconParseError& error);
+// Appended to `out`: a rendering nested in another, or behind a prefix, is
+// written into one string instead of one per level.
+void append_debug_text(std::string& out, const APRSParseContext& context);
+void append_debug_text(std::string& out, const ParseErrorKind& kind);
+void append_debug_text(std::string& out, const BeaconParseError& error);
+
+// The rendering of an APRSParseContext, ParseErrorKind or BeaconParseError alone.
+template <class Error>
+std::string debug_text(const Error& error) {
+    std::string out;
+    append_debug_text(out, error);
+    return out;
+}
 
 }  // namespace kav

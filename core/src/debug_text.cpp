@@ -76,32 +76,33 @@ void append_quoted(std::string& out, std::string_view text) {
     out += '"';
 }
 
-std::string debug_text(const APRSParseContext& context) {
-    std::string out = "APRSParseContext { input: ";
+void append_debug_text(std::string& out, const APRSParseContext& context) {
+    out += "APRSParseContext { input: ";
     append_quoted(out, context.input);
     out += ", message: ";
     append_quoted(out, context.message);
     out += " }";
-    return out;
 }
 
-std::string debug_text(const ParseErrorKind& kind) {
-    std::string out(name(kind.variant));
+void append_debug_text(std::string& out, const ParseErrorKind& kind) {
+    out += name(kind.variant);
     out += '(';
     if (const auto* text = std::get_if<std::string>(&kind.payload)) {
         append_quoted(out, *text);
     } else {
-        out += debug_text(std::get<APRSParseContext>(kind.payload));
+        append_debug_text(out, std::get<APRSParseContext>(kind.payload));
     }
     out += ')';
-    return out;
 }
 
-std::string debug_text(const BeaconParseError& error) {
+void append_debug_text(std::string& out, const BeaconParseError& error) {
     if (const auto* kind = std::get_if<ParseErrorKind>(&error.value)) {
-        return "ParseError(" + debug_text(*kind) + ")";
+        out += "ParseError(";
+        append_debug_text(out, *kind);
+        out += ')';
+    } else {
+        out += "MissingKAVBeaconID";
     }
-    return "MissingKAVBeaconID";
 }
 
 }  // namespace kav
