@@ -2,6 +2,8 @@
 // "Parse error: ". Quoted texts escape anything invisible or combining, so a
 // message can never smuggle a line break or hide a character.
 #include <charconv>
+#include <cstdint>
+#include <cstring>
 
 #include "aprs_types.hpp"
 #include "unicode_tables.hpp"
@@ -48,6 +50,36 @@ constexpr bool is_plain_ascii(char byte) noexcept {
     return byte >= 0x20 && byte < 0x7F && byte != '"' && byte != '\\';
 }
 
+constexpr std::uint64_t kEveryByte = 0x0101010101010101;
+constexpr std::uint64_t kHighBits = 0x8080808080808080;
+
+// Whether any of the eight bytes of `word` is not plain ASCII. Each term sets
+// the high bit of a byte that fails one condition; a borrow or carry between
+// bytes can only start at a byte that already failed, so "any" is exact.
+constexpr bool has_non_plain_byte(std::uint64_t word) noexcept {
+    const auto zero_bytes = [](std::uint64_t w) { return (w - kEveryByte) & ~w; };
+    const std::uint64_t at_or_above_0x80 = word;
+    const std::uint64_t below_space = (word - kEveryByte * 0x20) & ~word;
+    const std::uint64_t is_delete = word + kEveryByte;  // 0x7F + 1 = 0x80
+    const std::uint64_t is_quote = zero_bytes(word ^ (kEveryByte * '"'));
+    const std::uint64_t is_backslash = zero_bytes(word ^ (kEveryByte * '\\'));
+    return ((at_or_above_0x80 | below_space | is_delete | is_quote | is_backslash) & kHighBits) !=
+           0;
+}
+
+// The length of the run of plain ASCII at the start of `text`, read eight
+// bytes at a time while whole words of it remain.
+std::size_t plain_ascii_run(std::string_view text) noexcept {
+    std::size_t pos = 0;
+    for (; text.size() - pos >= sizeof(std::uint64_t); pos += sizeof(std::uint64_t)) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + pos, sizeof word);
+        if (has_non_plain_byte(word)) break;
+    }
+    while (pos < text.size() && is_plain_ascii(text[pos])) ++pos;
+    return pos;
+}
+
 }  // namespace
 
 void append_quoted(std::string& out, std::string_view text) {
@@ -56,7 +88,7 @@ void append_quoted(std::string& out, std::string_view text) {
     std::size_t pos = 0;
     while (pos < text.size()) {
         const std::size_t start = pos;
-        while (pos < text.size() && is_plain_ascii(text[pos])) ++pos;
+        pos += plain_ascii_run(text.substr(pos));
         if (pos > start) {
             out.append(text.substr(start, pos - start));
             continue;
