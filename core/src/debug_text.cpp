@@ -129,6 +129,14 @@ void append_debug_text(std::string& out, const ParseErrorKind& kind) {
 
 void append_debug_text(std::string& out, const BeaconParseError& error) {
     if (const auto* kind = std::get_if<ParseErrorKind>(&error.value)) {
+        // Room for the texts and the words around them, so that the string
+        // grows once rather than at every level of the rendering.
+        constexpr std::size_t kStructureBytes = 80;
+        const auto* context = std::get_if<APRSParseContext>(&kind->payload);
+        const std::size_t texts = context != nullptr
+                                      ? context->input.size() + context->message.size()
+                                      : std::get<std::string>(kind->payload).size();
+        out.reserve(out.size() + texts + kStructureBytes);
         out += "ParseError(";
         append_debug_text(out, *kind);
         out += ')';
