@@ -4,6 +4,7 @@
 #include "utf8.hpp"
 
 #include <cstdint>
+#include <cstring>
 
 #include "utf8_decode.hpp"
 
@@ -53,9 +54,28 @@ DecodedCodePoint decode_at(std::string_view bytes, std::size_t pos) noexcept {
     return {cp, length, true};
 }
 
+namespace {
+
+// Whether the eight bytes at `pos` are all ASCII (none has its high bit set);
+// false when fewer than eight remain.
+bool is_ascii_word_at(std::string_view bytes, std::size_t pos) noexcept {
+    constexpr std::uint64_t kHighBits = 0x8080808080808080;
+    std::uint64_t word;
+    if (bytes.size() - pos < sizeof word) return false;
+    std::memcpy(&word, bytes.data() + pos, sizeof word);
+    return (word & kHighBits) == 0;
+}
+
+}  // namespace
+
 bool is_valid_utf8(std::string_view bytes) noexcept {
     std::size_t pos = 0;
     while (pos < bytes.size()) {
+        // Texts here are nearly always ASCII: skip it a word at a time.
+        if (is_ascii_word_at(bytes, pos)) {
+            pos += sizeof(std::uint64_t);
+            continue;
+        }
         if (static_cast<unsigned char>(bytes[pos]) < 0x80) {
             ++pos;
             continue;
