@@ -132,8 +132,13 @@ class ICAOAddress {
 public:
     static constexpr std::uint32_t kLimit = 0xFFFFFF;
 
-    // `new` is reserved in C++, hence the trailing underscore.
-    static Result<ICAOAddress, ICAOAddressError> new_(std::uint32_t value) noexcept;
+    // `new` is reserved in C++, hence the trailing underscore. Defined here
+    // because every parsed line builds one: out of line, its result went
+    // through memory in a way that stalled the caller's load.
+    static Result<ICAOAddress, ICAOAddressError> new_(std::uint32_t value) noexcept {
+        if (value > kLimit) return Err(ICAOAddressError::exceeds_limit(value));
+        return ICAOAddress(value);
+    }
     static Result<ICAOAddress, ICAOAddressError> from_hex(std::string_view text) noexcept;
 
     constexpr std::uint32_t value() const noexcept { return value_; }
@@ -152,8 +157,28 @@ struct KAVIDPrefix {
     bool stealth_mode;
 
     // Bit 7 stealth, bit 6 no-track, bits 5-2 aircraft type code (14 maps to
-    // Reserved), bits 1-0 address type code.
-    static KAVIDPrefix from_byte(std::uint8_t byte) noexcept;
+    // Reserved), bits 1-0 address type code. Defined here, like
+    // ICAOAddress::new_, because every parsed line decodes one.
+    static constexpr KAVIDPrefix from_byte(std::uint8_t byte) noexcept {
+        // Sixteen 4-bit codes onto fifteen members: code 14 has no member of
+        // its own and reads as Reserved, like code 0.
+        constexpr std::array<KAVAircraftType, 16> kAircraftTypeByCode{
+            KAVAircraftType::Reserved,   KAVAircraftType::Glider,
+            KAVAircraftType::TowPlane,   KAVAircraftType::Helicopter,
+            KAVAircraftType::Parachute,  KAVAircraftType::DropPlane,
+            KAVAircraftType::HangGlider, KAVAircraftType::Paraglider,
+            KAVAircraftType::ReciprocatingEngineAircraft, KAVAircraftType::JetTurbopropAircraft,
+            KAVAircraftType::Unknown,    KAVAircraftType::Balloon,
+            KAVAircraftType::Airship,    KAVAircraftType::UAVs,
+            KAVAircraftType::Reserved,   KAVAircraftType::StaticObstacle,
+        };
+        return KAVIDPrefix{
+            .aircraft_type = kAircraftTypeByCode[(byte >> 2) & 0x0Fu],
+            .address_type = kAllAddressTypes[byte & 0x03u],
+            .no_track = (byte & 0x40u) != 0,
+            .stealth_mode = (byte & 0x80u) != 0,
+        };
+    }
     friend bool operator==(const KAVIDPrefix&, const KAVIDPrefix&) = default;
 };
 

@@ -3,6 +3,7 @@
 #include "parse.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 #include "parse_beacon_id.hpp"
@@ -108,15 +109,21 @@ std::string_view next_id_token(std::string_view extensions, std::size_t& at) noe
 // Reads every `id` token to the end of the line: a bad one rejects the line
 // even after a good one, and of several good ones the last wins.
 Result<KAVBeaconID, BeaconParseError> find_beacon_id(std::string_view extensions) {
+    // A plain token (eight hex digits) is kept as its digits and decoded once
+    // at the end; only the rare other forms build a KAVBeaconID per token.
     std::size_t at = 0;
-    std::string_view token = next_id_token(extensions, at);
-    if (token.empty()) return Err(BeaconParseError{MissingKAVBeaconID{}});
-    auto id = parse_beacon_id_token(token);
-    while (id && !(token = next_id_token(extensions, at)).empty()) {
-        id = parse_beacon_id_token(token);
+    std::optional<std::uint32_t> last_plain;
+    std::optional<KAVBeaconID> last_other;
+    for (std::string_view token; !(token = next_id_token(extensions, at)).empty();) {
+        if ((last_plain = read_plain_beacon_id(token))) continue;
+        auto read = parse_beacon_id_token(token);
+        if (!read) return Err(BeaconParseError{std::move(read).error()});
+        last_other = read.value();
     }
-    if (!id) return Err(BeaconParseError{std::move(id).error()});
-    return id.value();
+    // last_plain is empty whenever a later token was of another form.
+    if (last_plain) return beacon_id_of_packed(*last_plain);
+    if (last_other) return *last_other;
+    return Err(BeaconParseError{MissingKAVBeaconID{}});
 }
 
 }  // namespace

@@ -2,11 +2,61 @@
 // of aircraft address, then anything.
 #pragma once
 
+#include <array>
+#include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "aprs_types.hpp"
 
 namespace kav {
+
+namespace beacon_id_token {
+
+inline constexpr std::string_view kTag = "id";
+inline constexpr std::size_t kBodyLength = 8;
+
+// Each byte's value as a hexadecimal digit, or a value with the high bit set
+// for every other byte.
+inline constexpr std::array<std::uint8_t, 256> kHexDigitValues = [] {
+    std::array<std::uint8_t, 256> values{};
+    values.fill(0x80);
+    const auto assign = [&values](std::string_view digits, std::uint8_t first_value) {
+        for (const char c : digits) values[static_cast<unsigned char>(c)] = first_value++;
+    };
+    assign("0123456789", 0);
+    assign("abcdef", 10);
+    assign("ABCDEF", 10);
+    return values;
+}();
+
+}  // namespace beacon_id_token
+
+// The token as nearly every line writes it: "id" and eight hex digits, the
+// prefix byte and the address in one 32-bit number, decoded without a branch
+// per digit and without building a result that could hold an error. Nothing
+// for any other token, valid or not, which parse_beacon_id_token then reads.
+[[gnu::always_inline]] inline std::optional<std::uint32_t> read_plain_beacon_id(
+    std::string_view token) noexcept {
+    using namespace beacon_id_token;
+    if (token.size() < kTag.size() + kBodyLength) return std::nullopt;
+    std::uint32_t digits = 0;
+    std::uint8_t not_hex = 0;
+    for (std::size_t i = kTag.size(); i < kTag.size() + kBodyLength; ++i) {
+        const std::uint8_t value = kHexDigitValues[static_cast<unsigned char>(token[i])];
+        not_hex |= value;
+        digits = (digits << 4) | (value & 0x0Fu);
+    }
+    if ((not_hex & 0x80) != 0) return std::nullopt;
+    return digits;
+}
+
+// The identifier of a plain token's eight digits.
+[[gnu::always_inline]] inline KAVBeaconID beacon_id_of_packed(std::uint32_t digits) noexcept {
+    constexpr unsigned kAddressBits = 24;
+    return KAVBeaconID{KAVIDPrefix::from_byte(static_cast<std::uint8_t>(digits >> kAddressBits)),
+                       ICAOAddress::new_(digits & ICAOAddress::kLimit).value()};
+}
 
 // Reads one token that starts with "id" (bytes after the eight body
 // characters are ignored). The error is built here and not left to the
