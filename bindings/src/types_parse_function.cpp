@@ -8,7 +8,6 @@
 #include <string>
 #include <string_view>
 #include <utility>
-#include <variant>
 
 #include "binding_conventions.hpp"
 #include "module_add.hpp"
@@ -41,21 +40,6 @@ constexpr ParamSpec kSpec{"", "parse_kav_aprs_aircraft_beacon", kParameters};
 // A sequence's length only sizes the first allocation. Beacon lines are short,
 // and a __len__ that reports an absurd size must not make the call reserve it.
 constexpr Py_ssize_t kMostBytesReservedAhead = 1 << 16;
-
-// The bytes of one line: a view of a bytes object's own buffer, which stays
-// alive and unchanged for the call, or a copy owned by the call.
-class LineBytes {
-  public:
-    explicit LineBytes(std::string_view borrowed) noexcept : storage_(borrowed) {}
-    explicit LineBytes(std::string owned) noexcept : storage_(std::move(owned)) {}
-
-    std::string_view view() const noexcept {
-        return std::visit([](const auto& bytes) { return std::string_view(bytes); }, storage_);
-    }
-
-  private:
-    std::variant<std::string_view, std::string> storage_;
-};
 
 // collections.abc.Sequence, named in the message for an unusable input; the
 // import happens only the first time such an input arrives.
@@ -92,26 +76,33 @@ PyResult<std::string> collect_byte_values(PyObject* sequence) {
     return bytes;
 }
 
-PyResult<LineBytes> line_bytes(PyObject* input) {
-    if (PyBytes_Check(input)) {
-        char* data = nullptr;
-        Py_ssize_t size = 0;
-        if (PyBytes_AsStringAndSize(input, &data, &size) < 0) return fail_fetched();
-        return LineBytes(std::string_view(data, static_cast<std::size_t>(size)));
-    }
+// The bytes of an input that is not a bytes object, copied: a bytearray's
+// contents, or the values of a sequence of integers.
+PyResult<std::string> copied_line_bytes(PyObject* input) {
     if (PyByteArray_Check(input)) {
-        return LineBytes(std::string(PyByteArray_AsString(input),
-                                     static_cast<std::size_t>(PyByteArray_Size(input))));
+        return std::string(PyByteArray_AsString(input),
+                           static_cast<std::size_t>(PyByteArray_Size(input)));
     }
     // A str is a sequence too, but of characters: refuse it rather than guess
     // an encoding.
     if (PyUnicode_Check(input)) return fail(PyExc_TypeError, "Can't extract `str` to `Vec`");
-    if (PySequence_Check(input)) {
-        KAV_PY_TRY_ASSIGN(std::string copied, collect_byte_values(input));
-        return LineBytes(std::move(copied));
-    }
+    if (PySequence_Check(input)) return collect_byte_values(input);
     KAV_PY_TRY_ASSIGN(PyObject * sequence, sequence_class());
     return fail(type_mismatch(input, sequence));
+}
+
+// A new AircraftBeacon for a line that parses, else the ValueError.
+PyResult<Ref> beacon_from_line(std::string_view line) {
+    auto parsed = kav::parse_aircraft_beacon(line);
+    if (!parsed) {
+        std::string message = "Parse error: ";
+        kav::append_debug_text(message, parsed.error());
+        return fail(PyExc_ValueError, std::move(message));
+    }
+    // Straight into place, not through new_object's by-value parameter: the
+    // record is then moved once on its way into the object.
+    KAV_PY_TRY_ASSIGN(PyTypeObject * type, AircraftBeaconClass::type());
+    return create_instance(type, std::move(parsed).value());
 }
 
 // The parse runs with the interpreter lock held: it calls no Python code and
@@ -121,17 +112,20 @@ PyObject* parse_entry(PyObject* /*unused_self*/, PyObject* const* args, Py_ssize
     return guard_object([&]() -> PyResult<Ref> {
         Arguments<1> arguments{};
         KAV_PY_TRY(match_arguments(kSpec, args, nargs, kwnames, arguments));
-        KAV_PY_TRY_ASSIGN(LineBytes line, named(kParameters[0], line_bytes(arguments[0])));
-        auto parsed = kav::parse_aircraft_beacon(line.view());
-        if (!parsed) {
-            std::string message = "Parse error: ";
-            kav::append_debug_text(message, parsed.error());
-            return fail(PyExc_ValueError, std::move(message));
+        PyObject* input = arguments[0];
+        // A bytes object, the input of nearly every call, is parsed in place;
+        // its buffer stays alive and unchanged for the call. Its view goes
+        // straight to the parser: passed through a result that could also
+        // hold a copy, it was stored in two halves and read back whole, which
+        // stalled every call.
+        if (PyBytes_Check(input)) {
+            char* data = nullptr;
+            Py_ssize_t size = 0;
+            if (PyBytes_AsStringAndSize(input, &data, &size) < 0) return fail_fetched();
+            return beacon_from_line(std::string_view(data, static_cast<std::size_t>(size)));
         }
-        // Straight into place, not through new_object's by-value parameter:
-        // the record is then moved once on its way into the object.
-        KAV_PY_TRY_ASSIGN(PyTypeObject * type, AircraftBeaconClass::type());
-        return create_instance(type, std::move(parsed).value());
+        KAV_PY_TRY_ASSIGN(std::string copied, named(kParameters[0], copied_line_bytes(input)));
+        return beacon_from_line(copied);
     });
 }
 
