@@ -53,6 +53,27 @@ PyResult<Ref> create_instance(PyTypeObject* type, V&& value) {
     return object;
 }
 
+// Frees an object from allocate_object whose value was never constructed.
+void free_bare_object(PyObject* object) noexcept;
+
+// A new instance of `type` whose value `make()` returns, built in place:
+// texts copied straight into the object rather than into a value that is then
+// moved in. Should make() throw (exhausted memory), the bare object is freed
+// without destroying the value it never held, and the exception passes on.
+template <class Value, class Make>
+PyResult<Ref> emplace_instance(PyTypeObject* type, Make&& make) {
+    KAV_PY_TRY_ASSIGN(Ref object, allocate_object(type));
+    auto* instance = reinterpret_cast<Instance<Value>*>(object.get());
+    try {
+        new (&instance->value) Value(make());
+    } catch (...) {
+        free_bare_object(object.release());
+        throw;
+    }
+    new (&instance->borrow) BorrowFlag();
+    return object;
+}
+
 // A new instance of Class (its type object created on first use).
 template <class Class>
 PyResult<Ref> new_object(typename Class::Value value) {

@@ -93,16 +93,17 @@ PyResult<std::string> copied_line_bytes(PyObject* input) {
 
 // A new AircraftBeacon for a line that parses, else the ValueError.
 PyResult<Ref> beacon_from_line(std::string_view line) {
-    auto parsed = kav::parse_aircraft_beacon(line);
+    const auto parsed = kav::parse_aircraft_beacon_view(line);
     if (!parsed) {
         std::string message = "Parse error: ";
         kav::append_debug_text(message, parsed.error());
         return fail(PyExc_ValueError, std::move(message));
     }
-    // Straight into place, not through new_object's by-value parameter: the
-    // record is then moved once on its way into the object.
+    // The record is built in the new object, its texts copied there from the
+    // line: built first and then moved in, every text was copied twice.
     KAV_PY_TRY_ASSIGN(PyTypeObject * type, AircraftBeaconClass::type());
-    return create_instance(type, std::move(parsed).value());
+    return emplace_instance<kav::AircraftBeacon>(
+        type, [&parsed] { return kav::to_record(parsed.value()); });
 }
 
 // The parse runs with the interpreter lock held: it calls no Python code and

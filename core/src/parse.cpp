@@ -128,26 +128,23 @@ Result<KAVBeaconID, BeaconParseError> find_beacon_id(std::string_view extensions
 
 }  // namespace
 
-Result<AircraftBeacon, BeaconParseError> parse_aircraft_beacon(std::string_view line) {
+Result<AircraftBeaconView, BeaconParseError> parse_aircraft_beacon_view(std::string_view line) {
     const auto fixed = read_fixed_fields(line);
     if (!fixed.ok) return Err(BeaconParseError{to_parse_error(fixed.error)});
     auto id = find_beacon_id(fixed.rest);
     if (!id) return Err(std::move(id).error());
 
     const FixedFields& f = fixed.value;
-    return AircraftBeacon{
-        std::string(f.callsign),
-        std::string(f.q_construct),
-        std::string(f.receiver),
-        f.protocol,
-        f.time,
-        f.latitude,
-        f.longitude,
-        f.ground_track,
-        f.ground_speed,
-        f.gps_altitude,
-        id.value(),
+    return AircraftBeaconView{
+        f.callsign,  f.q_construct,  f.receiver,     f.protocol,     f.time,     f.latitude,
+        f.longitude, f.ground_track, f.ground_speed, f.gps_altitude, id.value(),
     };
+}
+
+Result<AircraftBeacon, BeaconParseError> parse_aircraft_beacon(std::string_view line) {
+    auto view = parse_aircraft_beacon_view(line);
+    if (!view) return Err(std::move(view).error());
+    return to_record(view.value());
 }
 
 }  // namespace kav
