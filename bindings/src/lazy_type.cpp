@@ -6,10 +6,6 @@
 
 namespace kav::py {
 
-PyResult<PyTypeObject*> LazyType::get() {
-    return cache_.get_or_init([this]() { return create(); });
-}
-
 PyResult<PyTypeObject*> LazyType::create() {
     Ref type = Ref::steal(PyType_FromSpec(&spec_));
     PyResult<Done> filled =

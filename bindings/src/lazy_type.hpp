@@ -39,8 +39,10 @@ class LazyType {
 
     // Borrowed: the cache keeps the type object alive. A type object that
     // cannot be created is reported as unraisable and fails the caller with an
-    // internal failure.
-    PyResult<PyTypeObject*> get();
+    // internal failure. Inline: every new instance asks for its type.
+    PyResult<PyTypeObject*> get() {
+        return cache_.get_or_init([this]() { return create(); });
+    }
 
   private:
     PyResult<PyTypeObject*> create();
