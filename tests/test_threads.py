@@ -85,7 +85,9 @@ class Worker:
 
     def run(self):
         try:
-            while time.monotonic() < self.deadline:
+            # At least one round each, however slowly the threads are scheduled
+            # (valgrind runs them one at a time).
+            while self.rounds == 0 or time.monotonic() < self.deadline:
                 self.one_round()
                 self.rounds += 1
         except BaseException as error:  # noqa: BLE001 - the report must name anything
@@ -145,7 +147,6 @@ def test_eight_threads_match_single_threaded_results(frequent_switching):
         thread.join(timeout=SECONDS + 60)
     assert not any(thread.is_alive() for thread in threads), "a worker hangs"
     assert [f for w in workers for f in w.failures] == []
-    assert all(w.rounds > 0 for w in workers)
     # The lines parse as before once the threads are gone.
     assert [outcome(line) for line in LINES] == expected
 
