@@ -160,20 +160,14 @@ struct KAVIDPrefix {
     // Reserved), bits 1-0 address type code. Defined here, like
     // ICAOAddress::new_, because every parsed line decodes one.
     static constexpr KAVIDPrefix from_byte(std::uint8_t byte) noexcept {
-        // Sixteen 4-bit codes onto fifteen members: code 14 has no member of
-        // its own and reads as Reserved, like code 0.
-        constexpr std::array<KAVAircraftType, 16> kAircraftTypeByCode{
-            KAVAircraftType::Reserved,   KAVAircraftType::Glider,
-            KAVAircraftType::TowPlane,   KAVAircraftType::Helicopter,
-            KAVAircraftType::Parachute,  KAVAircraftType::DropPlane,
-            KAVAircraftType::HangGlider, KAVAircraftType::Paraglider,
-            KAVAircraftType::ReciprocatingEngineAircraft, KAVAircraftType::JetTurbopropAircraft,
-            KAVAircraftType::Unknown,    KAVAircraftType::Balloon,
-            KAVAircraftType::Airship,    KAVAircraftType::UAVs,
-            KAVAircraftType::Reserved,   KAVAircraftType::StaticObstacle,
-        };
+        // Every code is its member's value, except that code 14 has no member
+        // of its own and reads as Reserved, like code 0.
+        constexpr unsigned kCodeWithoutMember = 14;
+        const unsigned type_code = (byte >> 2) & 0x0Fu;
         return KAVIDPrefix{
-            .aircraft_type = kAircraftTypeByCode[(byte >> 2) & 0x0Fu],
+            .aircraft_type = type_code == kCodeWithoutMember
+                                 ? KAVAircraftType::Reserved
+                                 : static_cast<KAVAircraftType>(type_code),
             .address_type = kAllAddressTypes[byte & 0x03u],
             .no_track = (byte & 0x40u) != 0,
             .stealth_mode = (byte & 0x80u) != 0,
