@@ -79,14 +79,29 @@ void check_error(const kav::BeaconParseError& error) {
     check(missing_id || parse_error, "error text has an unknown shape", text);
 }
 
+// The view form hands out texts that borrow the caller's line: each must lie
+// inside it, or the caller would copy from memory it does not own.
+void check_views_inside(std::string_view line, const kav::AircraftBeaconView& view) {
+    const auto inside = [line](std::string_view text) {
+        return text.empty() || (text.data() >= line.data() &&
+                                text.data() + text.size() <= line.data() + line.size());
+    };
+    check(inside(view.callsign) && inside(view.q_construct) && inside(view.receiver),
+          "view text outside the line", line);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view line(reinterpret_cast<const char*>(data), size);
     const auto result = kav::parse_aircraft_beacon(line);
+    const auto view = kav::parse_aircraft_beacon_view(line);
+    check(result.ok() == view.ok(), "the record and view forms disagree", line);
     if (result.ok()) {
+        check_views_inside(line, view.value());
         check_record(line, result.value());
     } else {
+        check(result.error() == view.error(), "the record and view forms fail differently", line);
         check_error(result.error());
     }
     return 0;
