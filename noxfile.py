@@ -55,6 +55,9 @@ def tests(session: nox.Session) -> None:
     # Run from tests/ so that the installed module, not the source tree, is imported.
     session.chdir(ROOT / "tests")
     session.run("python", "-m", "pytest", "-q", *session.posargs)
+    if session.python == "3.11":
+        # The benchmark's pure-Python yardstick must keep agreeing with the grammar.
+        session.run("python", "-m", "pytest", "-q", str(ROOT / "bench" / "test_pure_python_parser.py"))
 
 
 @nox.session(python="3.11")
