@@ -99,8 +99,9 @@ def package(session: nox.Session) -> None:
 def core_sanitized(session: nox.Session) -> None:
     """Runs the core's tests and replays the fuzz corpus under ASan and UBSan.
 
-    Without -Werror: GCC's -Wmaybe-uninitialized misfires on sanitizer
-    instrumentation, and the core session already holds the warning line.
+    Without -Werror: sanitizer instrumentation changes GCC's flow analysis and
+    can raise warnings that a plain build does not; the core session holds the
+    warning line.
     """
     build = "build/core-sanitized"
     session.run(
