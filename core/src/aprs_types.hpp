@@ -200,10 +200,13 @@ struct TimeOfDay {
     friend bool operator==(const TimeOfDay&, const TimeOfDay&) = default;
 };
 
-struct AircraftBeacon {
-    std::string callsign;
-    std::string q_construct;
-    std::string receiver;
+// One parsed beacon. `Text` is std::string for the record that owns its
+// texts, std::string_view for a parse result that still points into the line.
+template <class Text>
+struct BasicAircraftBeacon {
+    Text callsign;
+    Text q_construct;
+    Text receiver;
     KAVAPRSProtocol kav_aprs_protocol;
     TimeOfDay time;
     double latitude;
@@ -213,6 +216,8 @@ struct AircraftBeacon {
     double gps_altitude;
     KAVBeaconID kav_beacon_id;
 };
+
+using AircraftBeacon = BasicAircraftBeacon<std::string>;
 
 // ---------------------------------------------------------------------------
 // Parse errors.

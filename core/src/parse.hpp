@@ -16,19 +16,7 @@ Result<AircraftBeacon, BeaconParseError> parse_aircraft_beacon(std::string_view 
 // A parsed line whose three texts are still views of the line, valid only as
 // long as the line is: for a caller that copies the texts straight to where
 // it keeps them, instead of into a record that it would then move.
-struct AircraftBeaconView {
-    std::string_view callsign;
-    std::string_view q_construct;
-    std::string_view receiver;
-    KAVAPRSProtocol kav_aprs_protocol;
-    TimeOfDay time;
-    double latitude;
-    double longitude;
-    double ground_track;
-    double ground_speed;
-    double gps_altitude;
-    KAVBeaconID kav_beacon_id;
-};
+using AircraftBeaconView = BasicAircraftBeacon<std::string_view>;
 
 // The same parse, allocating nothing on success.
 Result<AircraftBeaconView, BeaconParseError> parse_aircraft_beacon_view(std::string_view line);
