@@ -22,8 +22,7 @@ typedef struct {
 } InlineText;
 
 typedef struct {
-    PyObject_HEAD
-    InlineText callsign;
+    PyObject_HEAD InlineText callsign;
     InlineText q_construct;
     InlineText receiver;
     unsigned char protocol;
@@ -119,11 +118,7 @@ static PyType_Slot floor_beacon_slots[] = {
 };
 
 static PyType_Spec floor_beacon_spec = {
-    "builtins.FloorBeacon",
-    sizeof(FloorBeacon),
-    0,
-    Py_TPFLAGS_DEFAULT,
-    floor_beacon_slots,
+    "builtins.FloorBeacon", sizeof(FloorBeacon), 0, Py_TPFLAGS_DEFAULT, floor_beacon_slots,
 };
 
 static PyMethodDef floor_methods[] = {
@@ -158,4 +153,6 @@ static PyModuleDef floor_module = {
     PyModuleDef_HEAD_INIT, "kav_bench_floor", "", 0, floor_methods, floor_slots, NULL, NULL, NULL,
 };
 
-PyMODINIT_FUNC PyInit_kav_bench_floor(void) { return PyModuleDef_Init(&floor_module); }
+PyMODINIT_FUNC PyInit_kav_bench_floor(void) {
+    return PyModuleDef_Init(&floor_module);
+}

@@ -52,13 +52,20 @@ enum class KAVAPRSProtocol : std::uint8_t {
 
 // Every member, in code order.
 inline constexpr std::array<KAVAircraftType, 15> kAllAircraftTypes{
-    KAVAircraftType::Reserved,   KAVAircraftType::Glider,
-    KAVAircraftType::TowPlane,   KAVAircraftType::Helicopter,
-    KAVAircraftType::Parachute,  KAVAircraftType::DropPlane,
-    KAVAircraftType::HangGlider, KAVAircraftType::Paraglider,
-    KAVAircraftType::ReciprocatingEngineAircraft, KAVAircraftType::JetTurbopropAircraft,
-    KAVAircraftType::Unknown,    KAVAircraftType::Balloon,
-    KAVAircraftType::Airship,    KAVAircraftType::UAVs,
+    KAVAircraftType::Reserved,
+    KAVAircraftType::Glider,
+    KAVAircraftType::TowPlane,
+    KAVAircraftType::Helicopter,
+    KAVAircraftType::Parachute,
+    KAVAircraftType::DropPlane,
+    KAVAircraftType::HangGlider,
+    KAVAircraftType::Paraglider,
+    KAVAircraftType::ReciprocatingEngineAircraft,
+    KAVAircraftType::JetTurbopropAircraft,
+    KAVAircraftType::Unknown,
+    KAVAircraftType::Balloon,
+    KAVAircraftType::Airship,
+    KAVAircraftType::UAVs,
     KAVAircraftType::StaticObstacle,
 };
 inline constexpr std::array<KAVAddressType, 4> kAllAddressTypes{
@@ -67,9 +74,15 @@ inline constexpr std::array<KAVAddressType, 4> kAllAddressTypes{
 inline constexpr std::array<KAVAPRSProtocol, 3> kAllAPRSProtocols{
     KAVAPRSProtocol::KAADSB, KAVAPRSProtocol::KAFLR, KAVAPRSProtocol::KAVSKY};
 
-constexpr std::uint8_t code(KAVAircraftType t) noexcept { return static_cast<std::uint8_t>(t); }
-constexpr std::uint8_t code(KAVAddressType t) noexcept { return static_cast<std::uint8_t>(t); }
-constexpr std::uint8_t code(KAVAPRSProtocol p) noexcept { return static_cast<std::uint8_t>(p); }
+constexpr std::uint8_t code(KAVAircraftType t) noexcept {
+    return static_cast<std::uint8_t>(t);
+}
+constexpr std::uint8_t code(KAVAddressType t) noexcept {
+    return static_cast<std::uint8_t>(t);
+}
+constexpr std::uint8_t code(KAVAPRSProtocol p) noexcept {
+    return static_cast<std::uint8_t>(p);
+}
 
 // The text form of a member ("TowPlane", "KAVTracker", "KAFLR"): the name every
 // diagnostic rendering prints.
@@ -129,7 +142,7 @@ bool parse_hex_u8(std::string_view text, std::uint8_t& out) noexcept;
 
 // A 24-bit ICAO aircraft address; no operation yields one above kLimit.
 class ICAOAddress {
-public:
+  public:
     static constexpr std::uint32_t kLimit = 0xFFFFFF;
 
     // `new` is reserved in C++, hence the trailing underscore. Defined here
@@ -144,7 +157,7 @@ public:
     constexpr std::uint32_t value() const noexcept { return value_; }
     friend bool operator==(const ICAOAddress&, const ICAOAddress&) = default;
 
-private:
+  private:
     constexpr explicit ICAOAddress(std::uint32_t v) noexcept : value_(v) {}
     std::uint32_t value_;
 };

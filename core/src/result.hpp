@@ -26,7 +26,7 @@ Err(E) -> Err<E>;
 
 template <class T, class E>
 class [[nodiscard]] Result {
-public:
+  public:
     Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}
     template <class F>
     Result(Err<F> err) : v_(std::in_place_index<1>, std::move(err.error)) {}
@@ -42,7 +42,7 @@ public:
     const E& error() const& noexcept { return *std::get_if<1>(&v_); }
     E&& error() && noexcept { return std::move(*std::get_if<1>(&v_)); }
 
-private:
+  private:
     std::variant<T, E> v_;
 };
 
