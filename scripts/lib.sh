@@ -52,7 +52,8 @@ tools_python() {
 }
 
 bootstrap() {
-    require_packages g++ cmake ninja-build libgtest-dev libbenchmark-dev
+    # g++-aarch64-linux-gnu: the aarch64 release wheel is cross-compiled.
+    require_packages g++ cmake ninja-build libgtest-dev libbenchmark-dev g++-aarch64-linux-gnu
     use_pyenv_interpreters
     NOX_PYTHON=$(tools_python)
     cd "$ROOT"
