@@ -26,7 +26,7 @@ import _testcapi
 WINDOW = 20
 # The scan of an operation ends once this many indices in a row leave it
 # untouched and failing every allocation from there on leaves it untouched too.
-UNTOUCHED_RUN = 16
+UNTOUCHED_RUN = 8
 TRIAL_SECONDS = 10
 PROBE_SECONDS = 2
 EVERY_LATER_ALLOCATION = 1 << 30
