@@ -2,7 +2,8 @@
 
 Every input becomes one action: a parse of raw or spliced bytes, a parse of an
 arbitrary object, a constructor, initialiser, setter or deleter of one of the
-seven classes, or a representation or comparison. Arguments are drawn from a
+seven classes, or a representation or comparison, also of an instance that
+object.__new__ made once a class's __new__ was replaced. Arguments are drawn from a
 pool of hostile values: wrong types, huge integers, NaN, subclasses, and
 objects whose __float__, __index__, __len__ or __iter__ raise or call back into
 the module while it converts them.
@@ -18,7 +19,9 @@ Run through scripts/fuzz-python.sh; any argument is passed on to libFuzzer.
 import datetime
 import gc
 import operator
+import os
 import sys
+import traceback
 
 import atheris
 
@@ -462,8 +465,54 @@ def compare(fdp):
     assert isinstance(repr(left), str)
 
 
+def use_made_by_object_new(fdp):
+    """Replaces a class's __new__, so that object.__new__ hands out an instance
+    no constructor has seen, and puts that instance through reads, writes,
+    deletions, repr, comparison and use as an argument.
+
+    The replacement cannot be undone in a process (the class's constructor is
+    out of reach for good), so it happens in a forked child; the child's
+    branches do not guide the search, but a crash or an undocumented
+    exception there fails this input."""
+    cls = fdp.PickValueInList(list(PARAMETERS) + list(ENUMS))
+    steps = [fdp.ConsumeIntInRange(0, 5) for _ in range(fdp.ConsumeIntInRange(1, 6))]
+    values = [arbitrary_value(fdp) for _ in steps]
+    names = [fdp.PickValueInList(list(SETTABLE.get(cls, ())) + ["no_such_attribute"])
+             for _ in steps]
+    pid = os.fork()
+    if pid == 0:
+        status = 0
+        try:
+            cls.__new__ = lambda cls, *args, **kwargs: object.__new__(cls)
+            made = object.__new__(cls)
+            for step, value, name in zip(steps, values, names):
+                if step == 0:
+                    guarded(lambda: getattr(made, name))
+                elif step == 1:
+                    guarded(lambda: setattr(made, name, value))
+                elif step == 2:
+                    guarded(lambda: delattr(made, name))
+                elif step == 3:
+                    assert isinstance(repr(made), str)
+                elif step == 4:
+                    guarded(lambda: made == value)
+                    guarded(lambda: value != made)
+                else:
+                    arguments = [made if type(made) is type(value) else value
+                                 for value in valid_arguments(kav.AircraftBeacon)]
+                    guarded(lambda: kav.AircraftBeacon(*arguments))
+            del made
+            gc.collect()
+        except BaseException:  # noqa: BLE001 - reported to the parent through the status
+            traceback.print_exc()
+            status = 1
+        os._exit(status)
+    _, status = os.waitpid(pid, 0)
+    assert status == 0, f"object.__new__({cls.__name__}) route ended with status {status:#x}"
+
+
 ACTIONS = [parse_bytes, parse_spliced_line, parse_object, construct, reinitialise,
-           write_attribute, compare]
+           write_attribute, compare, use_made_by_object_new]
 
 
 def test_one_input(data):

@@ -11,8 +11,9 @@
 //   forms); named(name, conversion) adds the "argument '<name>': " prefix.
 // - converters.hpp: to_text, to_double, to_bool, to_u32, type_mismatch.
 // - borrow.hpp: BorrowFlag with SharedBorrow / ExclusiveBorrow guards.
-// - instance.hpp: Instance<Value> layout, create_instance, new_object,
-//   read_argument (exact class, shared borrow, copy), dealloc_entry.
+// - instance.hpp: Instance<Value> layout, alloc_entry (a blank value from
+//   allocation on), create_instance, new_object, read_argument (exact class,
+//   shared borrow, copy), dealloc_entry.
 // - slot_entries.hpp: new_entry, init_entry, attribute, repr_entry,
 //   richcompare_entry templates for binding classes.
 // - lazy_type.hpp: LazyType and instance_spec for type objects made on first use.

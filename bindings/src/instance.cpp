@@ -30,10 +30,4 @@ PyResult<Ref> allocate_object(PyTypeObject* type) {
     return object;
 }
 
-void free_bare_object(PyObject* object) noexcept {
-    PyTypeObject* type = Py_TYPE(object);
-    reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free))(object);
-    decref(reinterpret_cast<PyObject*>(type));
-}
-
 }  // namespace kav::py

@@ -5,8 +5,15 @@
 //   using Value = <the plain C++ value an instance holds>;
 //   static constexpr std::string_view name = "<class name>";
 //   static PyResult<PyTypeObject*> type();   // the lazily created type object
+//   static Value blank() noexcept;           // the value allocation puts in place
 // Instances hold their value by copy and no references to other Python
 // objects, so they never take part in cycle collection.
+//
+// Allocation (alloc_entry, the class's tp_alloc) constructs the blank value,
+// and deallocation destroys the value, whichever route created the instance:
+// Python code may replace a class's __new__, after which object.__new__ hands
+// out instances that no constructor of this module has seen. Such an instance
+// holds the blank value and works like any other.
 #pragma once
 
 #include <new>
@@ -36,49 +43,58 @@ InstanceOf<Class>& instance_of(PyObject* self) noexcept {
     return *reinterpret_cast<InstanceOf<Class>*>(self);
 }
 
-// A bare object of `type` from object's own tp_new (called with an empty
-// argument tuple and no keywords), its value not yet constructed.
+// The allocation slot: the interpreter's generic allocation, then the blank
+// value and a free borrow counter constructed in place.
+template <class Class>
+PyObject* alloc_entry(PyTypeObject* type, Py_ssize_t items) noexcept {
+    static_assert(noexcept(Class::blank()));
+    PyObject* object = PyType_GenericAlloc(type, items);
+    if (object == nullptr) return nullptr;
+    InstanceOf<Class>& instance = instance_of<Class>(object);
+    new (&instance.value) typename Class::Value(Class::blank());
+    new (&instance.borrow) BorrowFlag();
+    return object;
+}
+
+// A new instance of `type` (a type whose allocation constructs a blank
+// value) from object's own tp_new, called with an empty argument tuple and
+// no keywords.
 PyResult<Ref> allocate_object(PyTypeObject* type);
+
+// A new instance of `type` whose value `make()` returns, built in place over
+// the blank value: texts copied straight into the object rather than into a
+// value that is then moved in. Should make() throw (exhausted memory), the
+// blank value goes back in place, the new object is released with it, and the
+// exception passes on.
+template <class Class, class Make>
+PyResult<Ref> emplace_instance(PyTypeObject* type, Make&& make) {
+    using Value = typename Class::Value;
+    KAV_PY_TRY_ASSIGN(Ref object, allocate_object(type));
+    Value& slot = instance_of<Class>(object.get()).value;
+    slot.~Value();
+    try {
+        new (&slot) Value(make());
+    } catch (...) {
+        new (&slot) Value(Class::blank());
+        throw;
+    }
+    return object;
+}
 
 // A new instance of `type` holding `value`. Convert everything before calling
 // this, so that a failed conversion creates nothing. The value is forwarded,
 // not taken by value: a beacon record moved in is moved once, into place.
-template <class V>
+template <class Class, class V>
 PyResult<Ref> create_instance(PyTypeObject* type, V&& value) {
-    using Value = std::remove_cvref_t<V>;
-    KAV_PY_TRY_ASSIGN(Ref object, allocate_object(type));
-    auto* instance = reinterpret_cast<Instance<Value>*>(object.get());
-    new (&instance->value) Value(std::forward<V>(value));
-    new (&instance->borrow) BorrowFlag();
-    return object;
-}
-
-// Frees an object from allocate_object whose value was never constructed.
-void free_bare_object(PyObject* object) noexcept;
-
-// A new instance of `type` whose value `make()` returns, built in place:
-// texts copied straight into the object rather than into a value that is then
-// moved in. Should make() throw (exhausted memory), the bare object is freed
-// without destroying the value it never held, and the exception passes on.
-template <class Value, class Make>
-PyResult<Ref> emplace_instance(PyTypeObject* type, Make&& make) {
-    KAV_PY_TRY_ASSIGN(Ref object, allocate_object(type));
-    auto* instance = reinterpret_cast<Instance<Value>*>(object.get());
-    try {
-        new (&instance->value) Value(make());
-    } catch (...) {
-        free_bare_object(object.release());
-        throw;
-    }
-    new (&instance->borrow) BorrowFlag();
-    return object;
+    return emplace_instance<Class>(
+        type, [&value] { return typename Class::Value(std::forward<V>(value)); });
 }
 
 // A new instance of Class (its type object created on first use).
 template <class Class>
 PyResult<Ref> new_object(typename Class::Value value) {
     KAV_PY_TRY_ASSIGN(PyTypeObject * type, Class::type());
-    return create_instance(type, std::move(value));
+    return create_instance<Class>(type, std::move(value));
 }
 
 template <class Class>
@@ -99,8 +115,9 @@ PyResult<typename Class::Value> read_argument(PyObject* object) {
     return instance.value;
 }
 
-// The deallocation slot: destroy the value, free the memory with the type's
-// own free function, then drop the instance's reference to its heap type.
+// The deallocation slot: destroy the value allocation constructed (or what
+// replaced it), free the memory with the type's own free function, then drop
+// the instance's reference to its heap type.
 template <class Class>
 void dealloc_entry(PyObject* self) noexcept {
     PyTypeObject* type = Py_TYPE(self);
@@ -108,8 +125,8 @@ void dealloc_entry(PyObject* self) noexcept {
     using Value = typename Class::Value;
     instance.value.~Value();
     instance.borrow.~BorrowFlag();
-    // Class has one type object for the life of the process, so its free
-    // function is looked up once, not on every deallocation.
+    // Every type object of Class inherits object's free function, so it is
+    // looked up once, not on every deallocation.
     static const auto free_memory = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
     free_memory(self);
     decref(reinterpret_cast<PyObject*>(type));

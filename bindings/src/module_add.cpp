@@ -25,10 +25,12 @@ PyResult<Ref> public_names(PyObject* module) {
 
 PyResult<Done> add_to_module(PyObject* module, PyObject* name, PyObject* object) {
     KAV_PY_TRY_ASSIGN(Ref names, public_names(module));
-    // Appending to a list fails only when memory is gone; the module cannot be
-    // completed after that.
+    // Appending to a list fails only when memory is gone, which the caller
+    // hears of as the MemoryError it is; any other failure breaks the rules of
+    // lists.
     if (PyList_Append(names.get(), name) < 0) {
-        PyErr_Clear();
+        PendingError error = PendingError::fetch();
+        if (error.is_exactly(PyExc_MemoryError)) return fail(std::move(error));
         return fail(PendingError::internal_failure("could not append __name__ to __all__"));
     }
     if (PyObject_SetAttr(module, name, object) < 0) return fail_fetched();

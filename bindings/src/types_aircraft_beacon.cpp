@@ -135,6 +135,7 @@ PyGetSetDef attributes[] = {
 };
 
 PyType_Slot slots[] = {
+    {Py_tp_alloc, reinterpret_cast<void*>(&alloc_entry<AircraftBeaconClass>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc_entry<AircraftBeaconClass>)},
     {Py_tp_doc, const_cast<char*>(kDoc)},
     {Py_tp_new, reinterpret_cast<void*>(&new_entry<AircraftBeaconClass>)},
@@ -148,6 +149,12 @@ PyType_Slot slots[] = {
 PyType_Spec spec = instance_spec<AircraftBeaconClass>("builtins.AircraftBeacon", slots);
 
 }  // namespace
+
+// Empty texts, the protocol of code 0, midnight, zeros and the blank identifier.
+AircraftBeaconClass::Value AircraftBeaconClass::blank() noexcept {
+    return kav::AircraftBeacon{
+        {}, {}, {}, {}, {}, 0.0, 0.0, 0.0, 0.0, 0.0, KAVBeaconIDClass::blank()};
+}
 
 PyResult<PyTypeObject*> AircraftBeaconClass::type() {
     static LazyType lazy(name, spec);

@@ -21,6 +21,7 @@ struct AircraftBeaconClass {
         "callsign",     "q_construct",  "receiver",     "kav_aprs_protocol",
         "time",         "latitude",     "longitude",    "ground_track",
         "ground_speed", "gps_altitude", "kav_beacon_id"};
+    static Value blank() noexcept;
     static PyResult<PyTypeObject*> type();
     static PyResult<Value> construct(const Arguments<11>& arguments);
     static PyResult<Done> validate(const Arguments<11>& arguments);

@@ -69,10 +69,12 @@ struct EnumClass {
     using Value = Enum;
     using Traits = EnumTraits<Enum>;
     static constexpr std::string_view name = Traits::name;
+    // The first member, whose code is 0.
+    static Value blank() noexcept { return Traits::members[0]; }
     static PyResult<PyTypeObject*> type();
 };
 
-// The member's position in its class: its slot, and its class attribute.
+// The member's position in its class's table, which orders its class attributes.
 template <class Enum>
 std::size_t member_index(Enum value) noexcept {
     const auto& members = EnumTraits<Enum>::members;
@@ -80,16 +82,11 @@ std::size_t member_index(Enum value) noexcept {
                                     members.begin());
 }
 
-// The member object of slot `index`, created on first request from `type`,
-// which is passed in because the type object may still be under construction.
+// A new member object for position `index`, of `type`, which is passed in
+// because the type object is still under construction.
 template <class Enum>
-PyResult<Ref> member_in_slot(PyTypeObject* type, std::size_t index) {
-    static std::array<OnceCache<PyObject*>, EnumTraits<Enum>::members.size()> slots;
-    KAV_PY_TRY_ASSIGN(PyObject * member, slots[index].get_or_init([&]() -> PyResult<PyObject*> {
-        KAV_PY_TRY_ASSIGN(Ref created, create_instance(type, EnumTraits<Enum>::members[index]));
-        return created.release();  // the slot keeps it for the process
-    }));
-    return Ref::borrow(member);
+PyResult<Ref> make_member(PyTypeObject* type, std::size_t index) {
+    return create_instance<EnumClass<Enum>>(type, EnumTraits<Enum>::members[index]);
 }
 
 template <class Enum>
@@ -145,6 +142,7 @@ template <class Enum>
 LazyType& lazy_type() {
     using Traits = EnumTraits<Enum>;
     static PyType_Slot slots[] = {
+        {Py_tp_alloc, reinterpret_cast<void*>(&alloc_entry<EnumClass<Enum>>)},
         {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc_entry<EnumClass<Enum>>)},
         {Py_tp_doc, const_cast<char*>(Traits::doc)},
         {Py_tp_repr, reinterpret_cast<void*>(&repr_entry<EnumClass<Enum>, &render<Enum>>)},
@@ -155,7 +153,7 @@ LazyType& lazy_type() {
     static PyType_Spec spec = instance_spec<EnumClass<Enum>>(Traits::qualified_name, slots,
                                                              Py_TPFLAGS_DISALLOW_INSTANTIATION);
     static LazyType type(Traits::name, spec,
-                         ClassAttributes{Traits::python_names, &member_in_slot<Enum>});
+                         ClassAttributes{Traits::python_names, &make_member<Enum>});
     return type;
 }
 
@@ -173,8 +171,7 @@ PyResult<PyTypeObject*> enum_type() {
 
 template <class Enum>
 PyResult<Ref> enum_member(Enum value) {
-    KAV_PY_TRY_ASSIGN(PyTypeObject * type, enum_type<Enum>());
-    return member_in_slot<Enum>(type, member_index(value));
+    return lazy_type<Enum>().attribute_value(member_index(value));
 }
 
 template <class Enum>

@@ -23,6 +23,7 @@ bool equal(const kav::ICAOAddress& left, const kav::ICAOAddress& right) {
 }
 
 PyType_Slot slots[] = {
+    {Py_tp_alloc, reinterpret_cast<void*>(&alloc_entry<ICAOAddressClass>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc_entry<ICAOAddressClass>)},
     {Py_tp_doc, const_cast<char*>(kDoc)},
     {Py_tp_new, reinterpret_cast<void*>(&new_entry<ICAOAddressClass>)},
@@ -35,6 +36,10 @@ PyType_Slot slots[] = {
 PyType_Spec spec = instance_spec<ICAOAddressClass>("builtins.ICAOAddress", slots);
 
 }  // namespace
+
+ICAOAddressClass::Value ICAOAddressClass::blank() noexcept {
+    return kav::ICAOAddress::new_(0).value();
+}
 
 PyResult<PyTypeObject*> ICAOAddressClass::type() {
     static LazyType lazy(name, spec);

@@ -19,6 +19,7 @@ struct ICAOAddressClass {
     using Value = kav::ICAOAddress;
     static constexpr std::string_view name = "ICAOAddress";
     static constexpr std::array<std::string_view, 1> parameters{"value"};
+    static Value blank() noexcept;
     static PyResult<PyTypeObject*> type();
     static PyResult<Value> construct(const Arguments<1>& arguments);
     static PyResult<Done> validate(const Arguments<1>& arguments);
@@ -29,6 +30,7 @@ struct KAVIDPrefixClass {
     static constexpr std::string_view name = "KAVIDPrefix";
     static constexpr std::array<std::string_view, 4> parameters{"aircraft_type", "address_type",
                                                                 "no_track", "stealth_mode"};
+    static Value blank() noexcept;
     static PyResult<PyTypeObject*> type();
     static PyResult<Value> construct(const Arguments<4>& arguments);
     static PyResult<Done> validate(const Arguments<4>& arguments);
@@ -38,6 +40,7 @@ struct KAVBeaconIDClass {
     using Value = kav::KAVBeaconID;
     static constexpr std::string_view name = "KAVBeaconID";
     static constexpr std::array<std::string_view, 2> parameters{"prefix", "icao_address"};
+    static Value blank() noexcept;
     static PyResult<PyTypeObject*> type();
     static PyResult<Value> construct(const Arguments<2>& arguments);
     static PyResult<Done> validate(const Arguments<2>& arguments);

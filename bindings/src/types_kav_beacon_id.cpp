@@ -48,6 +48,7 @@ PyGetSetDef attributes[] = {
 };
 
 PyType_Slot slots[] = {
+    {Py_tp_alloc, reinterpret_cast<void*>(&alloc_entry<KAVBeaconIDClass>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc_entry<KAVBeaconIDClass>)},
     {Py_tp_doc, const_cast<char*>(kDoc)},
     {Py_tp_new, reinterpret_cast<void*>(&new_entry<KAVBeaconIDClass>)},
@@ -61,6 +62,10 @@ PyType_Slot slots[] = {
 PyType_Spec spec = instance_spec<KAVBeaconIDClass>("builtins.KAVBeaconID", slots);
 
 }  // namespace
+
+KAVBeaconIDClass::Value KAVBeaconIDClass::blank() noexcept {
+    return kav::KAVBeaconID{KAVIDPrefixClass::blank(), ICAOAddressClass::blank()};
+}
 
 PyResult<PyTypeObject*> KAVBeaconIDClass::type() {
     static LazyType lazy(name, spec);

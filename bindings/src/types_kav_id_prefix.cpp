@@ -64,6 +64,7 @@ PyGetSetDef attributes[] = {
 };
 
 PyType_Slot slots[] = {
+    {Py_tp_alloc, reinterpret_cast<void*>(&alloc_entry<KAVIDPrefixClass>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc_entry<KAVIDPrefixClass>)},
     {Py_tp_doc, const_cast<char*>(kDoc)},
     {Py_tp_new, reinterpret_cast<void*>(&new_entry<KAVIDPrefixClass>)},
@@ -76,6 +77,10 @@ PyType_Slot slots[] = {
 PyType_Spec spec = instance_spec<KAVIDPrefixClass>("builtins.KAVIDPrefix", slots);
 
 }  // namespace
+
+KAVIDPrefixClass::Value KAVIDPrefixClass::blank() noexcept {
+    return kav::KAVIDPrefix::from_byte(0);
+}
 
 PyResult<PyTypeObject*> KAVIDPrefixClass::type() {
     static LazyType lazy(name, spec);

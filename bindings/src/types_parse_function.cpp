@@ -102,7 +102,7 @@ PyResult<Ref> beacon_from_line(std::string_view line) {
     // The record is built in the new object, its texts copied there from the
     // line: built first and then moved in, every text was copied twice.
     KAV_PY_TRY_ASSIGN(PyTypeObject * type, AircraftBeaconClass::type());
-    return emplace_instance<kav::AircraftBeacon>(
+    return emplace_instance<AircraftBeaconClass>(
         type, [&parsed] { return kav::to_record(parsed.value()); });
 }
 
