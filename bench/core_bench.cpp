@@ -2,6 +2,10 @@
 // bundled corpus, and lines of 80, 160 and 640 bytes, whose cost must grow no
 // faster than their length. One iteration parses one line, so the reported
 // time per iteration is the time per line.
+//
+// Beside them, the same corpus files decoded whole into columns, as the batch
+// decoder does it: one iteration decodes a whole file, so compare the
+// items_per_second (lines a second) of the two forms.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -11,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "decode_lines.hpp"
 #include "parse.hpp"
 
 namespace {
@@ -65,6 +70,7 @@ void parse_in_turn(benchmark::State& state, const std::vector<std::string>& line
         if (++next == lines.size()) next = 0;
     }
     state.SetBytesProcessed(bytes);
+    state.SetItemsProcessed(state.iterations());
 }
 
 void BM_ValidLines(benchmark::State& state) {
@@ -82,10 +88,47 @@ void BM_LineOfLength(benchmark::State& state) {
     parse_in_turn(state, lines);
 }
 
+// A corpus file as one buffer, with the number of lines that must decode.
+struct CorpusBuffer {
+    std::string bytes;
+    std::size_t decoded;
+};
+
+CorpusBuffer load_buffer(std::string_view name, bool valid) {
+    std::string bytes;
+    std::size_t lines = 0;
+    for (const std::string& line : load_corpus(name, valid)) {
+        bytes += line;
+        bytes += '\n';
+        ++lines;
+    }
+    return {std::move(bytes), valid ? lines : 0};
+}
+
+// One iteration decodes the whole file; the corpus is loaded anew for each
+// repetition, outside the timed loop.
+void BM_DecodeBuffer(benchmark::State& state, std::string_view name, bool valid) {
+    const CorpusBuffer corpus = load_buffer(name, valid);
+    std::size_t lines = 0;
+    for (auto _ : state) {
+        auto decoded = kav::decode_lines(corpus.bytes, 1);
+        if (!decoded.ok() || decoded.value().counts.decoded != corpus.decoded) {
+            state.SkipWithError("the corpus did not decode as it parses");
+            break;
+        }
+        lines = decoded.value().counts.lines;
+        benchmark::DoNotOptimize(decoded);
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(corpus.bytes.size()));
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(lines));
+}
+
 }  // namespace
 
 BENCHMARK(BM_ValidLines);
 BENCHMARK(BM_BadLines);
 BENCHMARK(BM_LineOfLength)->Arg(80)->Arg(160)->Arg(640);
+BENCHMARK_CAPTURE(BM_DecodeBuffer, ValidLines, "valid.txt", true);
+BENCHMARK_CAPTURE(BM_DecodeBuffer, BadLines, "bad.txt", false);
 
 BENCHMARK_MAIN();
