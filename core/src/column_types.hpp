@@ -61,6 +61,7 @@ class TextColumn {
 
     TextColumn() : offsets_{0} {}
     void reserve(std::size_t rows) { offsets_.reserve(rows + 1); }
+    void reserve_bytes(std::size_t bytes) { bytes_.reserve(bytes); }
     void append(std::string_view text) {
         bytes_.append(text);
         end_row();
