@@ -12,7 +12,7 @@
 // - converters.hpp: to_text, to_double, to_bool, to_u32, type_mismatch.
 // - borrow.hpp: BorrowFlag with SharedBorrow / ExclusiveBorrow guards.
 // - instance.hpp: Instance<Value> layout, alloc_entry (a blank value from
-//   allocation on), create_instance, new_object, read_argument (exact class,
+//   allocation on), new_instance, new_instance_holding, read_argument (exact class,
 //   shared borrow, copy), dealloc_entry.
 // - slot_entries.hpp: new_entry, init_entry, attribute, repr_entry,
 //   richcompare_entry templates for binding classes.

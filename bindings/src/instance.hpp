@@ -56,45 +56,40 @@ PyObject* alloc_entry(PyTypeObject* type, Py_ssize_t items) noexcept {
     return object;
 }
 
-// A new instance of `type` (a type whose allocation constructs a blank
-// value) from object's own tp_new, called with an empty argument tuple and
-// no keywords.
-PyResult<Ref> allocate_object(PyTypeObject* type);
-
-// A new instance of `type` whose value `make()` returns, built in place over
-// the blank value: texts copied straight into the object rather than into a
-// value that is then moved in. Should make() throw (exhausted memory), the
-// blank value goes back in place, the new object is released with it, and the
-// exception passes on.
+// The one way this module creates an instance: a new instance of `type` (a
+// class of Class) holding the value `make()` returns, built in place, so a
+// beacon's texts are copied once, from the line straight into the object.
+// Convert every argument before calling this, so that a failed conversion
+// creates nothing.
+//
+// The memory comes from the interpreter's generic allocation, which is what
+// both object.__new__ and this module's tp_alloc start with; going there
+// directly skips object.__new__'s argument checks (it would need an empty
+// argument tuple made for the purpose) and the blank value that would only be
+// destroyed again. Should make() throw (exhausted memory), the blank value
+// takes its place and the new object is released with it.
 template <class Class, class Make>
-PyResult<Ref> emplace_instance(PyTypeObject* type, Make&& make) {
+PyResult<Ref> new_instance(PyTypeObject* type, Make&& make) {
     using Value = typename Class::Value;
-    KAV_PY_TRY_ASSIGN(Ref object, allocate_object(type));
-    Value& slot = instance_of<Class>(object.get()).value;
-    slot.~Value();
+    Ref object = Ref::steal(PyType_GenericAlloc(type, 0));
+    if (!object) return fail_fetched();
+    InstanceOf<Class>& instance = instance_of<Class>(object.get());
+    new (&instance.borrow) BorrowFlag();
     try {
-        new (&slot) Value(make());
+        new (&instance.value) Value(make());
     } catch (...) {
-        new (&slot) Value(Class::blank());
+        new (&instance.value) Value(Class::blank());
         throw;
     }
     return object;
 }
 
-// A new instance of `type` holding `value`. Convert everything before calling
-// this, so that a failed conversion creates nothing. The value is forwarded,
-// not taken by value: a beacon record moved in is moved once, into place.
-template <class Class, class V>
-PyResult<Ref> create_instance(PyTypeObject* type, V&& value) {
-    return emplace_instance<Class>(
-        type, [&value] { return typename Class::Value(std::forward<V>(value)); });
-}
-
-// A new instance of Class (its type object created on first use).
+// A new instance of Class holding a copy of `value` (its type object created
+// on first use).
 template <class Class>
-PyResult<Ref> new_object(typename Class::Value value) {
+PyResult<Ref> new_instance_holding(const typename Class::Value& value) {
     KAV_PY_TRY_ASSIGN(PyTypeObject * type, Class::type());
-    return create_instance<Class>(type, std::move(value));
+    return new_instance<Class>(type, [&value] { return value; });
 }
 
 template <class Class>

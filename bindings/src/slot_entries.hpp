@@ -31,7 +31,7 @@ PyObject* new_entry(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexce
         ClassArguments<Class> arguments{};
         KAV_PY_TRY(match_arguments(spec, args, kwargs, arguments));
         KAV_PY_TRY_ASSIGN(auto value, Class::construct(arguments));
-        return create_instance<Class>(type, std::move(value));
+        return new_instance<Class>(type, [&value] { return std::move(value); });
     });
 }
 

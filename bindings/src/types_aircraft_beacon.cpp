@@ -89,7 +89,7 @@ struct GPSAltitudeField : NumberField<&kav::AircraftBeacon::gps_altitude> {
     static constexpr const char* name = "gps_altitude";
 };
 struct BeaconIDField : Field<&kav::AircraftBeacon::kav_beacon_id, &read_argument<KAVBeaconIDClass>,
-                             &new_object<KAVBeaconIDClass>> {
+                             &new_instance_holding<KAVBeaconIDClass>> {
     static constexpr const char* name = "kav_beacon_id";
 };
 

@@ -2,7 +2,7 @@
 // slot_entries.hpp) holding one beacon record by value.
 //
 // The parse function moves each parsed record into a new instance with
-// new_object<AircraftBeaconClass>(std::move(record)).
+// new_instance<AircraftBeaconClass>(type, make).
 #pragma once
 
 #include <array>

@@ -86,7 +86,7 @@ std::size_t member_index(Enum value) noexcept {
 // because the type object is still under construction.
 template <class Enum>
 PyResult<Ref> make_member(PyTypeObject* type, std::size_t index) {
-    return create_instance<EnumClass<Enum>>(type, EnumTraits<Enum>::members[index]);
+    return new_instance<EnumClass<Enum>>(type, [index] { return EnumTraits<Enum>::members[index]; });
 }
 
 template <class Enum>

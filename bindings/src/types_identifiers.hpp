@@ -3,7 +3,7 @@
 // identifier values.
 //
 // Other classes use them through read_argument<Class>(object) (an argument of
-// exactly that class, copied under a shared borrow) and new_object<Class>(value).
+// exactly that class, copied under a shared borrow) and new_instance_holding<Class>(value).
 #pragma once
 
 #include <array>

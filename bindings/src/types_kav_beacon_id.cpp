@@ -17,7 +17,7 @@ constexpr const char* kDoc =
 // One attribute holding a copy of another identifier class's value.
 template <class Class, typename Class::Value kav::KAVBeaconID::*Member>
 struct CopiedField {
-    static PyResult<Ref> get(const kav::KAVBeaconID& id) { return new_object<Class>(id.*Member); }
+    static PyResult<Ref> get(const kav::KAVBeaconID& id) { return new_instance_holding<Class>(id.*Member); }
     static PyResult<typename Class::Value> convert(PyObject* value) {
         return read_argument<Class>(value);
     }

@@ -100,10 +100,10 @@ PyResult<Ref> beacon_from_line(std::string_view line) {
         kav::append_error_message(message, parsed.error());
         return fail(PyExc_ValueError, std::move(message));
     }
-    // The record is built in the new object, its texts copied there from the
-    // line: built first and then moved in, every text was copied twice.
+    // The record is built in the new object, its texts copied there straight
+    // from the line.
     KAV_PY_TRY_ASSIGN(PyTypeObject * type, AircraftBeaconClass::type());
-    return emplace_instance<AircraftBeaconClass>(
+    return new_instance<AircraftBeaconClass>(
         type, [&parsed] { return kav::to_record(parsed.value()); });
 }
 
