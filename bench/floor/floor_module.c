@@ -119,7 +119,7 @@ static PyObject* raise_value_error(PyObject* module, PyObject* const* args, Py_s
 }
 
 #define FLOOR_MEMBER(name, kind, field) \
-    {name, kind, offsetof(FloorBeacon, field), READONLY, NULL}
+    { name, kind, offsetof(FloorBeacon, field), READONLY, NULL }
 static PyMemberDef floor_beacon_members[] = {
     FLOOR_MEMBER("callsign", T_STRING_INPLACE, callsign.bytes),
     FLOOR_MEMBER("q_construct", T_STRING_INPLACE, q_construct.bytes),

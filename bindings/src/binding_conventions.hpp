@@ -7,7 +7,7 @@
 //   PendingError value; KAV_PY_TRY / KAV_PY_TRY_ASSIGN propagate it.
 //   PendingError::internal_failure reports a broken invariant.
 // - call_guard.hpp: wrap every slot body in guard_object / guard_status.
-// - arg_matching.hpp: ParamSpec + match_arguments (tuple/dict and vector
+// - arg_matching.hpp: Signature + match_arguments (tuple/dict and vector
 //   forms); named(name, conversion) adds the "argument '<name>': " prefix.
 // - converters.hpp: to_text, to_double, to_bool, to_u32, type_mismatch.
 // - borrow.hpp: BorrowFlag with SharedBorrow / ExclusiveBorrow guards.

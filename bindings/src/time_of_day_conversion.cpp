@@ -12,7 +12,7 @@
 namespace kav::py {
 namespace {
 
-constexpr std::uint32_t kNanosPerSecond = 1'000'000'000;
+constexpr std::uint32_t kNanosPerSecond = TimeOfDay::kNanosPerSecond;
 constexpr std::uint32_t kNanosPerMicro = 1000;
 constexpr std::uint32_t kSecondsPerDay = 86'400;
 
@@ -34,24 +34,23 @@ PyResult<std::uint32_t> u32_attribute(PyObject* object, Name name) {
 // warning, since datetime has no second 60.
 PyResult<Ref> new_time(TimeOfDay time) {
     KAV_PY_TRY_ASSIGN(PyObject * type, datetime_time_type());
-    const bool leap_second = time.nanoseconds >= kNanosPerSecond;
-    const std::uint32_t fraction =
-        leap_second ? time.nanoseconds - kNanosPerSecond : time.nanoseconds;
     const std::array<unsigned long, 4> fields{time.seconds / 3600, time.seconds / 60 % 60,
-                                              time.seconds % 60, fraction / kNanosPerMicro};
+                                              time.seconds % 60,
+                                              time.fraction_nanoseconds() / kNanosPerMicro};
     // Positional arguments in a tuple: the class is called without a format
     // string to interpret on every call.
     Ref arguments = Ref::steal(PyTuple_New(fields.size()));
     if (!arguments) return fail_fetched();
     for (std::size_t i = 0; i < fields.size(); ++i) {
         PyObject* field = PyLong_FromUnsignedLong(fields[i]);
-        if (field == nullptr || PyTuple_SetItem(arguments.get(), static_cast<Py_ssize_t>(i), field) < 0)
+        if (field == nullptr ||
+            PyTuple_SetItem(arguments.get(), static_cast<Py_ssize_t>(i), field) < 0)
             return fail_fetched();
     }
     Ref result = Ref::steal(PyObject_Call(type, arguments.get(), nullptr));
     if (!result) return fail_fetched();
     KAV_PY_TRY(require_time(result.get(), type));
-    if (leap_second &&
+    if (time.leap_second() &&
         PyErr_WarnEx(PyExc_UserWarning,
                      "ignored leap-second, `datetime` does not support leap-seconds", 0) < 0) {
         // The time is still right; a warning filter that raises must not

@@ -24,7 +24,6 @@ struct AircraftBeaconClass {
     static Value blank() noexcept;
     static PyResult<PyTypeObject*> type();
     static PyResult<Value> construct(const Arguments<11>& arguments);
-    static PyResult<Done> validate(const Arguments<11>& arguments);
 };
 
 }  // namespace kav::py

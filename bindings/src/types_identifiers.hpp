@@ -33,7 +33,6 @@ struct KAVIDPrefixClass {
     static Value blank() noexcept;
     static PyResult<PyTypeObject*> type();
     static PyResult<Value> construct(const Arguments<4>& arguments);
-    static PyResult<Done> validate(const Arguments<4>& arguments);
 };
 
 struct KAVBeaconIDClass {
@@ -43,7 +42,6 @@ struct KAVBeaconIDClass {
     static Value blank() noexcept;
     static PyResult<PyTypeObject*> type();
     static PyResult<Value> construct(const Arguments<2>& arguments);
-    static PyResult<Done> validate(const Arguments<2>& arguments);
 };
 
 }  // namespace kav::py
