@@ -9,6 +9,7 @@
 #include <string_view>
 #include <utility>
 
+#include "beacon_errors.hpp"
 #include "binding_conventions.hpp"
 #include "module_add.hpp"
 #include "parse.hpp"
@@ -95,8 +96,8 @@ PyResult<std::string> copied_line_bytes(PyObject* input) {
 PyResult<Ref> beacon_from_line(std::string_view line) {
     const auto parsed = kav::parse_aircraft_beacon_view(line);
     if (!parsed) {
-        std::string message = "Parse error: ";
-        kav::append_debug_text(message, parsed.error());
+        std::string message;
+        kav::append_error_message(message, parsed.error());
         return fail(PyExc_ValueError, std::move(message));
     }
     // The record is built in the new object, its texts copied there from the

@@ -1,0 +1,182 @@
+// The module kav_aprs._native (multi-phase initialisation): decode() and the
+// two types it returns, kept in the module's state.
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "arrow_batch.hpp"
+#include "decode_lines.hpp"
+#include "decoded_chunk.hpp"
+#include "python_refs.hpp"
+
+namespace kav::batch {
+namespace {
+
+// ---------------------------------------------------------------------------
+// Module state.
+
+struct ModuleState {
+    PyObject* arrow_batch_type;
+    PyObject* decoded_chunk_type;
+};
+
+ModuleState& state_of(PyObject* module) noexcept {
+    return *static_cast<ModuleState*>(PyModule_GetState(module));
+}
+
+// ---------------------------------------------------------------------------
+// decode().
+
+// The bytes to decode, readable without the interpreter lock: a bytes object
+// is read in place (its buffer never changes, and the reference keeps it
+// alive); a bytearray, which another thread could resize, is copied first.
+struct Input {
+    Owned bytes;
+    std::string copy;
+    std::string_view view;
+};
+
+bool take_input(PyObject* data, Input& input) {
+    if (PyBytes_Check(data)) {
+        input.bytes = new_reference(data);
+        char* start = nullptr;
+        Py_ssize_t size = 0;
+        if (PyBytes_AsStringAndSize(data, &start, &size) != 0) return false;
+        input.view = std::string_view(start, static_cast<std::size_t>(size));
+        return true;
+    }
+    if (PyByteArray_Check(data)) {
+        input.copy.assign(PyByteArray_AsString(data),
+                          static_cast<std::size_t>(PyByteArray_Size(data)));
+        input.view = input.copy;
+        return true;
+    }
+    Owned type_name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(data)), "__name__"));
+    if (!type_name) return false;
+    PyErr_Format(PyExc_TypeError, "decode() argument 1 must be bytes or bytearray, not %U",
+                 type_name.get());
+    return false;
+}
+
+using Decoded = Result<DecodedLines, DecodeLimitError>;
+
+// Decodes with the interpreter lock released, so that threads decoding other
+// buffers run meanwhile. Empty when memory ran out.
+std::optional<Decoded> decode_unlocked(std::string_view data, std::uint64_t first_line_number) {
+    std::optional<Decoded> decoded;
+    PyThreadState* thread = PyEval_SaveThread();
+    try {
+        decoded.emplace(decode_lines(data, first_line_number));
+    } catch (const std::bad_alloc&) {
+        decoded.reset();
+    }
+    PyEval_RestoreThread(thread);
+    return decoded;
+}
+
+Owned chunk_from(PyObject* module, DecodedLines&& lines) {
+    const ModuleState& state = state_of(module);
+    auto* batch_type = reinterpret_cast<PyTypeObject*>(state.arrow_batch_type);
+    const LineCounts counts = lines.counts;
+    const auto shared = std::make_shared<const DecodedLines>(std::move(lines));
+    Owned beacons = new_arrow_batch(batch_type, shared, Table::Beacons);
+    if (!beacons) return nullptr;
+    Owned errors = new_arrow_batch(batch_type, shared, Table::Errors);
+    if (!errors) return nullptr;
+    return new_decoded_chunk(reinterpret_cast<PyTypeObject*>(state.decoded_chunk_type), counts,
+                             std::move(beacons), std::move(errors));
+}
+
+PyObject* decode(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
+    if (nargs != 2) {
+        PyErr_Format(PyExc_TypeError, "decode() takes exactly 2 arguments (%zd given)", nargs);
+        return nullptr;
+    }
+    const unsigned long long first_line_number = PyLong_AsUnsignedLongLong(args[1]);
+    if (first_line_number == static_cast<unsigned long long>(-1) && PyErr_Occurred() != nullptr) {
+        return nullptr;
+    }
+    try {
+        Input input;
+        if (!take_input(args[0], input)) return nullptr;
+        std::optional<Decoded> decoded = decode_unlocked(input.view, first_line_number);
+        if (!decoded) return PyErr_NoMemory();
+        if (!*decoded) {
+            PyErr_SetString(PyExc_OverflowError, decoded->error().message.c_str());
+            return nullptr;
+        }
+        return chunk_from(module, std::move(*decoded).value()).release();
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The module.
+
+PyMethodDef methods[] = {
+    {"decode", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&decode)), METH_FASTCALL,
+     PyDoc_STR("decode(data, first_line_number, /)\n--\n\nDecodes every line of `data` (bytes "
+               "or bytearray), numbering them from `first_line_number`.")},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+int module_exec(PyObject* module) noexcept {
+    ModuleState& state = state_of(module);
+    state.arrow_batch_type = new_arrow_batch_type(module);
+    if (state.arrow_batch_type == nullptr) return -1;
+    state.decoded_chunk_type = new_decoded_chunk_type(module);
+    if (state.decoded_chunk_type == nullptr) return -1;
+    if (PyModule_AddObjectRef(module, "ArrowBatch", state.arrow_batch_type) != 0) return -1;
+    return PyModule_AddObjectRef(module, "DecodedChunk", state.decoded_chunk_type);
+}
+
+int module_traverse(PyObject* module, visitproc visit, void* arg) noexcept {
+    const ModuleState& state = state_of(module);
+    for (PyObject* type : {state.arrow_batch_type, state.decoded_chunk_type}) {
+        if (type != nullptr) {
+            if (const int status = visit(type, arg); status != 0) return status;
+        }
+    }
+    return 0;
+}
+
+int module_clear(PyObject* module) noexcept {
+    ModuleState& state = state_of(module);
+    for (PyObject** type : {&state.arrow_batch_type, &state.decoded_chunk_type}) {
+        if (*type != nullptr) Py_DecRef(std::exchange(*type, nullptr));
+    }
+    return 0;
+}
+
+void module_free(void* module) noexcept {
+    module_clear(static_cast<PyObject*>(module));
+}
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(&module_exec)},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "_native",
+    PyDoc_STR("The batch decoder of kav_aprs: whole buffers of beacon lines into Arrow tables."),
+    sizeof(ModuleState),
+    methods,
+    module_slots,
+    &module_traverse,
+    &module_clear,
+    &module_free,
+};
+
+}  // namespace
+}  // namespace kav::batch
+
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit__native() {
+    return PyModuleDef_Init(&kav::batch::module_def);
+}

@@ -1,0 +1,69 @@
+// The decoding loop: split, classify, parse, append.
+#include "decode_lines.hpp"
+
+#include <limits>
+#include <utility>
+
+#include "line_splitter.hpp"
+#include "parse.hpp"
+
+namespace kav {
+namespace {
+
+// A guess at the number of beacon rows, so that the columns seldom grow:
+// beacon lines are rarely shorter than this.
+constexpr std::size_t kShortestLikelyLine = 64;
+
+}  // namespace
+
+Result<DecodedLines, DecodeLimitError> decode_lines(std::string_view data,
+                                                     std::uint64_t first_line_number) {
+    // Each beacon text and each raw line is a slice of the input, so an input
+    // within the offset limit keeps every column but the error messages within it.
+    if (data.size() > TextColumn::kMaxBytes) {
+        return Err(DecodeLimitError{"input of " + std::to_string(data.size()) +
+                                    " bytes is larger than the " +
+                                    std::to_string(TextColumn::kMaxBytes) +
+                                    " bytes decoded at once"});
+    }
+    // There are at most as many lines as bytes.
+    if (!data.empty() &&
+        first_line_number > std::numeric_limits<std::uint64_t>::max() - (data.size() - 1)) {
+        return Err(DecodeLimitError{"line numbers from " + std::to_string(first_line_number) +
+                                    " over " + std::to_string(data.size()) +
+                                    " bytes may pass 2**64 - 1"});
+    }
+    DecodedLines out;
+    LineCounts& counts = out.counts;
+    out.beacons.reserve(data.size() / kShortestLikelyLine);
+    LineSplitter lines(data);
+    for (std::string_view line; lines.next(line);) {
+        const std::uint64_t line_number = first_line_number + counts.lines++;
+        if (line.empty()) {
+            ++counts.blank;
+            continue;
+        }
+        if (line.front() == '#') {
+            ++counts.comments;
+            continue;
+        }
+        const auto parsed = parse_aircraft_beacon_view(line);
+        if (parsed) {
+            out.beacons.append(line_number, parsed.value());
+            continue;
+        }
+        out.errors.append(line_number, parsed.error(), line);
+        ++counts.failures[error_kind_of(parsed.error())];
+        if (out.errors.error().overflowed()) {
+            return Err(DecodeLimitError{"the error messages up to line " +
+                                        std::to_string(line_number) + " pass the " +
+                                        std::to_string(TextColumn::kMaxBytes) +
+                                        " bytes of one text column"});
+        }
+    }
+    counts.decoded = out.beacons.rows();
+    counts.failed = out.errors.rows();
+    return out;
+}
+
+}  // namespace kav

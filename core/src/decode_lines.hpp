@@ -1,0 +1,44 @@
+// Decoding a whole buffer of beacon lines into the beacon and error tables.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "beacon_columns.hpp"
+#include "beacon_errors.hpp"
+#include "result.hpp"
+
+namespace kav {
+
+// What became of the lines: lines == decoded + failed + comments + blank.
+struct LineCounts {
+    std::uint64_t lines = 0;
+    std::uint64_t decoded = 0;
+    std::uint64_t failed = 0;
+    std::uint64_t comments = 0;  // lines starting with '#', server comments of a stream
+    std::uint64_t blank = 0;
+    std::array<std::uint64_t, kBeaconErrorKindCount> failures{};  // failed lines per error kind
+};
+
+struct DecodedLines {
+    BeaconColumns beacons;
+    ErrorColumns errors;
+    LineCounts counts;
+};
+
+// A buffer too large for one pair of tables; the message says what was found.
+struct DecodeLimitError {
+    std::string message;
+};
+
+// Every line of `data` (split as LineSplitter does) that is neither blank nor
+// a comment is parsed: a beacon row or an error row, in input order, each with
+// its line number, counting every line from `first_line_number`. Fails only
+// when a text column would pass its 32-bit offsets or a line number its
+// 64 bits.
+Result<DecodedLines, DecodeLimitError> decode_lines(std::string_view data,
+                                                     std::uint64_t first_line_number);
+
+}  // namespace kav

@@ -1,0 +1,51 @@
+// Splits a buffer of text lines. A line ends at "\n", "\r\n" or a lone "\r",
+// and the line end is not part of the line: a feed whose lines end in a bare
+// carriage return must not run two beacons together. A last line without a
+// line end is still a line; an empty buffer holds none.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+#include <string_view>
+
+namespace kav {
+
+class LineSplitter {
+  public:
+    explicit LineSplitter(std::string_view data) noexcept
+        : data_(data), newline_(find(data, '\n', 0, data.size())) {}
+
+    // The next line into `line`; false once the buffer is used up.
+    bool next(std::string_view& line) noexcept {
+        if (pos_ == data_.size()) return false;
+        // The next "\n" is searched once and kept: a buffer whose lines all end
+        // in "\r" would otherwise be scanned to its end for every line.
+        if (newline_ < pos_) newline_ = find(data_, '\n', pos_, data_.size());
+        const std::size_t carriage_return = find(data_, '\r', pos_, newline_);
+        if (carriage_return < newline_) {
+            line = data_.substr(pos_, carriage_return - pos_);
+            pos_ = carriage_return + 1;
+            if (pos_ < data_.size() && data_[pos_] == '\n') ++pos_;  // "\r\n" is one line end
+        } else {
+            line = data_.substr(pos_, newline_ - pos_);
+            pos_ = newline_ == data_.size() ? newline_ : newline_ + 1;
+        }
+        return true;
+    }
+
+  private:
+    // The position of `byte` in [from, to), or `to` when it is not there.
+    static std::size_t find(std::string_view data, char byte, std::size_t from,
+                            std::size_t to) noexcept {
+        if (from == to) return to;  // an empty view may have no address to search
+        const void* found = std::memchr(data.data() + from, byte, to - from);
+        return found == nullptr ? to : static_cast<std::size_t>(static_cast<const char*>(found) -
+                                                                data.data());
+    }
+
+    std::string_view data_;
+    std::size_t newline_;  // the next "\n" at or after pos_, or the end; stale when below pos_
+    std::size_t pos_ = 0;
+};
+
+}  // namespace kav
