@@ -35,7 +35,7 @@ class Decoded:
     failures: dict[str, int]
 
     @classmethod
-    def _of(cls, chunk: _native.Chunk) -> Decoded:
+    def _of(cls, chunk: _native.DecodedChunk) -> Decoded:
         return cls(chunk.beacons, chunk.errors, chunk.lines, chunk.decoded, chunk.failed,
                    chunk.comments, chunk.blank, chunk.failures)
 
