@@ -79,7 +79,7 @@ def _decompressed(stream: IO[bytes]) -> Any:
 @contextlib.contextmanager
 def _opened(source: Any) -> Iterator[Any]:
     with contextlib.ExitStack() as stack:
-        if source == "-" or source is sys.stdin:
+        if (isinstance(source, str) and source == "-") or source is sys.stdin:
             stream = sys.stdin.buffer
         elif isinstance(source, (str, os.PathLike)):
             stream = stack.enter_context(open(source, "rb"))
