@@ -15,8 +15,7 @@ namespace {
 // The object.
 
 struct DecodedChunkObject {
-    PyObject_HEAD
-    LineCounts counts;
+    PyObject_HEAD LineCounts counts;
     PyObject* beacons;  // owned ArrowBatch objects; neither refers back
     PyObject* errors;
 };
@@ -98,8 +97,7 @@ PyObject* new_decoded_chunk_type(PyObject* module) noexcept {
     return new_type<DecodedChunkObject>(module, "kav_aprs._native.DecodedChunk", slots);
 }
 
-Owned new_decoded_chunk(PyTypeObject* type, const LineCounts& counts, Owned beacons,
-                        Owned errors) {
+Owned new_decoded_chunk(PyTypeObject* type, const LineCounts& counts, Owned beacons, Owned errors) {
     Owned self = allocate_instance(type);
     if (!self) return self;
     DecodedChunkObject& chunk = chunk_of(self.get());

@@ -11,7 +11,6 @@ PyObject* new_decoded_chunk_type(PyObject* module) noexcept;
 
 // A DecodedChunk of `type` with `counts` and the two ArrowBatch objects, which
 // it takes.
-Owned new_decoded_chunk(PyTypeObject* type, const LineCounts& counts, Owned beacons,
-                        Owned errors);
+Owned new_decoded_chunk(PyTypeObject* type, const LineCounts& counts, Owned beacons, Owned errors);
 
 }  // namespace kav::batch

@@ -38,10 +38,8 @@ inline Owned allocate_instance(PyTypeObject* type) noexcept {
 template <class Object>
 PyObject* new_type(PyObject* module, const char* name, PyType_Slot* slots) noexcept {
     PyType_Spec spec = {
-        name,
-        static_cast<int>(sizeof(Object)),
-        0,
-        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+        name,  static_cast<int>(sizeof(Object)),
+        0,     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
         slots,
     };
     return PyType_FromModuleAndSpec(module, &spec, nullptr);

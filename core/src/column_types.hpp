@@ -79,7 +79,8 @@ class TextColumn {
     std::size_t size() const noexcept { return offsets_.size() - 1; }
     std::string_view operator[](std::size_t row) const noexcept {
         const auto begin = static_cast<std::size_t>(offsets_[row]);
-        return std::string_view(bytes_).substr(begin, static_cast<std::size_t>(offsets_[row + 1]) - begin);
+        return std::string_view(bytes_).substr(begin,
+                                               static_cast<std::size_t>(offsets_[row + 1]) - begin);
     }
     std::span<const std::int32_t> offsets() const noexcept { return offsets_; }
     std::string_view bytes() const noexcept { return bytes_; }

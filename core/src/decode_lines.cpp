@@ -21,14 +21,13 @@ constexpr std::size_t kMessageBytesPerLineByte = 2;
 }  // namespace
 
 Result<DecodedLines, DecodeLimitError> decode_lines(std::string_view data,
-                                                     std::uint64_t first_line_number) {
+                                                    std::uint64_t first_line_number) {
     // Each beacon text and each raw line is a slice of the input, so an input
     // within the offset limit keeps every column but the error messages within it.
     if (data.size() > TextColumn::kMaxBytes) {
-        return Err(DecodeLimitError{"input of " + std::to_string(data.size()) +
-                                    " bytes is larger than the " +
-                                    std::to_string(TextColumn::kMaxBytes) +
-                                    " bytes decoded at once"});
+        return Err(DecodeLimitError{
+            "input of " + std::to_string(data.size()) + " bytes is larger than the " +
+            std::to_string(TextColumn::kMaxBytes) + " bytes decoded at once"});
     }
     // There are at most as many lines as bytes.
     if (!data.empty() &&
@@ -58,16 +57,16 @@ Result<DecodedLines, DecodeLimitError> decode_lines(std::string_view data,
         }
         if (out.errors.rows() == 0) {
             // The raw lines of the failures fit in the rest of the input.
-            const std::size_t rest = data.size() - static_cast<std::size_t>(line.data() - data.data());
+            const std::size_t rest =
+                data.size() - static_cast<std::size_t>(line.data() - data.data());
             out.errors.reserve(rest / kShortestLikelyLine, kMessageBytesPerLineByte * rest);
         }
         out.errors.append(line_number, parsed.error(), line);
         ++counts.failures[error_kind_of(parsed.error())];
         if (out.errors.error().overflowed()) {
-            return Err(DecodeLimitError{"the error messages up to line " +
-                                        std::to_string(line_number) + " pass the " +
-                                        std::to_string(TextColumn::kMaxBytes) +
-                                        " bytes of one text column"});
+            return Err(DecodeLimitError{
+                "the error messages up to line " + std::to_string(line_number) + " pass the " +
+                std::to_string(TextColumn::kMaxBytes) + " bytes of one text column"});
         }
     }
     counts.decoded = out.beacons.rows();

@@ -41,7 +41,8 @@ std::shared_ptr<const ErrorColumns> errors_of(std::shared_ptr<const DecodedLines
 std::string_view text_at(const ArrowArray& array, int64_t row) {
     const auto* offsets = static_cast<const std::int32_t*>(array.buffers[1]);
     const auto* bytes = static_cast<const char*>(array.buffers[2]);
-    return std::string_view(bytes + offsets[row], static_cast<std::size_t>(offsets[row + 1] - offsets[row]));
+    return std::string_view(bytes + offsets[row],
+                            static_cast<std::size_t>(offsets[row + 1] - offsets[row]));
 }
 
 template <class Columns>
@@ -101,28 +102,34 @@ TEST_P(SchemaTest, IsAStructOfTheColumnsInOrder) {
     release(schema);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Tables, SchemaTest,
-    testing::Values(
-        SchemaCase{"Beacons",
-                   &export_schema<BeaconColumns>,
-                   {{"line_number", "L", nullptr},       {"callsign", "u", nullptr},
-                    {"q_construct", "u", nullptr},       {"receiver", "u", nullptr},
-                    {"kav_aprs_protocol", "c", "u"},     {"time", "tts", nullptr},
-                    {"latitude", "g", nullptr},          {"longitude", "g", nullptr},
-                    {"ground_track", "g", nullptr},      {"ground_speed", "g", nullptr},
-                    {"gps_altitude", "g", nullptr},      {"aircraft_type", "c", "u"},
-                    {"address_type", "c", "u"},          {"no_track", "b", nullptr},
-                    {"stealth_mode", "b", nullptr},      {"address", "I", nullptr}}},
-        SchemaCase{"Errors",
-                   &export_schema<ErrorColumns>,
-                   {{"line_number", "L", nullptr},
-                    {"error_kind", "c", "u"},
-                    {"error", "u", nullptr},
-                    {"line", "z", nullptr}}}),
-    [](const testing::TestParamInfo<SchemaCase>& param_info) {
-        return std::string(param_info.param.name);
-    });
+INSTANTIATE_TEST_SUITE_P(Tables, SchemaTest,
+                         testing::Values(SchemaCase{"Beacons",
+                                                    &export_schema<BeaconColumns>,
+                                                    {{"line_number", "L", nullptr},
+                                                     {"callsign", "u", nullptr},
+                                                     {"q_construct", "u", nullptr},
+                                                     {"receiver", "u", nullptr},
+                                                     {"kav_aprs_protocol", "c", "u"},
+                                                     {"time", "tts", nullptr},
+                                                     {"latitude", "g", nullptr},
+                                                     {"longitude", "g", nullptr},
+                                                     {"ground_track", "g", nullptr},
+                                                     {"ground_speed", "g", nullptr},
+                                                     {"gps_altitude", "g", nullptr},
+                                                     {"aircraft_type", "c", "u"},
+                                                     {"address_type", "c", "u"},
+                                                     {"no_track", "b", nullptr},
+                                                     {"stealth_mode", "b", nullptr},
+                                                     {"address", "I", nullptr}}},
+                                         SchemaCase{"Errors",
+                                                    &export_schema<ErrorColumns>,
+                                                    {{"line_number", "L", nullptr},
+                                                     {"error_kind", "c", "u"},
+                                                     {"error", "u", nullptr},
+                                                     {"line", "z", nullptr}}}),
+                         [](const testing::TestParamInfo<SchemaCase>& param_info) {
+                             return std::string(param_info.param.name);
+                         });
 
 TEST(SchemaTest, ComparesTypesAndNamesAndDescribesThem) {
     ArrowSchema beacons;
@@ -176,8 +183,9 @@ TEST(BatchTest, LaysOutEveryBeaconColumn) {
     EXPECT_EQ(text_at(*aircraft_type.dictionary, type_index[0]), "Glider");  // prefix 0x06
     EXPECT_EQ(text_at(*aircraft_type.dictionary, type_index[1]), "StaticObstacle");
     const ArrowArray& protocol = *batch.children[4];
-    EXPECT_EQ(text_at(*protocol.dictionary, static_cast<const std::int8_t*>(protocol.buffers[1])[1]),
-              "KAVSKY");
+    EXPECT_EQ(
+        text_at(*protocol.dictionary, static_cast<const std::int8_t*>(protocol.buffers[1])[1]),
+        "KAVSKY");
     // Flags are bit-packed, row 0 in the lowest bit: prefix 0xFF sets both in row 1.
     const ArrowArray& stealth_mode = *batch.children[14];
     EXPECT_EQ(static_cast<const std::uint8_t*>(stealth_mode.buffers[1])[0] & 0x3u, 0x2u);
