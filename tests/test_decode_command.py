@@ -382,6 +382,19 @@ def test_progress_is_shown_on_a_terminal_only(tmp_path):
     assert b"\r" not in run("decode", "-", stdin=VALID + b"\n").stderr
 
 
+@pytest.mark.parametrize("total, read, elapsed, wanted", [
+    (None, 0, 2.0, "1,000 lines: 900 decoded, 100 failed, 500 lines/s"),
+    (200_000_000, 50_000_000, 10.0, "50.0 of 200.0 MB (25%), 1,000 lines: 900 decoded, 100 failed, 100 lines/s, 30s left"),
+    (1_000_000, 1_000_000, 100.0, "1.0 of 1.0 MB (100%), 1,000 lines: 900 decoded, 100 failed, 10 lines/s, 0s left"),
+    (3_000_000_000, 1_000_000_000, 1800.0, "1,000.0 of 3,000.0 MB (33%), 1,000 lines: 900 decoded, 100 failed, 1 lines/s, 1h00m left"),
+])
+def test_progress_line_shows_share_and_time_left(total, read, elapsed, wanted):
+    from kav_aprs.cli.report import ProgressLine, Tally
+    tally = Tally()
+    tally.lines, tally.decoded, tally.failed, tally.bytes_read = 1000, 900, 100, read
+    assert ProgressLine(io.StringIO(), total).text(tally, elapsed) == wanted
+
+
 def test_version_help_and_module_form():
     version = run("--version")
     assert version.returncode == 0 and re.fullmatch(rb"kav-aprs \d+\.\d+\.\d+\S*\n", version.stdout)
