@@ -360,13 +360,15 @@ def test_progress_is_shown_on_a_terminal_only(tmp_path):
     source.write_bytes(VALID + b"\n")
     controller, terminal = pty.openpty()
     tool = subprocess.Popen([str(COMMAND), "decode", str(source), "-"], stdin=subprocess.PIPE,
-                            stdout=subprocess.DEVNULL, stderr=terminal)
+                            stdout=subprocess.PIPE, stderr=terminal)
     os.close(terminal)
     tool.stdin.write(VALID + b"\n")
     tool.stdin.flush()
+    tool.stdout.readline(), tool.stdout.readline()  # both decoded: the run has started
     time.sleep(1.0)  # past the delay after which a run counts as long
     tool.stdin.write(VALID + b"\n")
     tool.stdin.close()
+    tool.stdout.read()
     tool.wait(timeout=30)
     shown = b""
     while True:
