@@ -3,7 +3,7 @@
 // released, so that no Python object holds the text on its way out.
 #pragma once
 
-#include "python_refs.hpp"
+#include "python_glue.hpp"
 
 namespace kav::batch {
 
