@@ -12,6 +12,7 @@ venv="$ROOT/.venv"
 "$venv/bin/python" -m pip install -q --upgrade pip
 "$venv/bin/python" -m pip install -q "$ROOT[parquet]"
 if [ $# -eq 0 ]; then
-    set -- "$ROOT/samples/beacons.txt"
+    cd "$ROOT"
+    set -- samples/beacons.txt
 fi
 exec "$venv/bin/kav-aprs" decode "$@"
