@@ -79,6 +79,14 @@ def core(session: nox.Session) -> None:
     session.run("ctest", "--test-dir", build, "--output-on-failure", "--no-tests=error")
 
 
+def _build_release_wheel(session: nox.Session) -> pathlib.Path:
+    """Builds the wheel, checks that it needs nothing newer than glibc 2.17 and retags it into dist/."""
+    session.install(*AUDIT_TOOLS)
+    built = _fresh_dir(session, "built")
+    session.run("python", "-m", "pip", "wheel", str(ROOT), "--no-deps", "-w", str(built))
+    return _repair(session, _single_wheel(session, built, "-cp310-abi3-linux_"), DIST, platform.machine())
+
+
 @nox.session(python="3.11")
 def wheel(session: nox.Session) -> None:
     """Builds the one cp310-abi3 release wheel that every interpreter's tests install.
@@ -87,10 +95,7 @@ def wheel(session: nox.Session) -> None:
     retagged manylinux by auditwheel into dist/: the tests run on the very file
     a release would publish.
     """
-    session.install(*AUDIT_TOOLS)
-    built = _fresh_dir(session, "built")
-    session.run("python", "-m", "pip", "wheel", ".", "--no-deps", "-w", str(built))
-    _repair(session, _single_wheel(session, built, "-cp310-abi3-linux_"), DIST, platform.machine())
+    _build_release_wheel(session)
 
 
 @nox.session(python="3.11")
@@ -116,8 +121,15 @@ def wheel_aarch64(session: nox.Session) -> None:
 
 @nox.session(python=PYTHONS)
 def tests(session: nox.Session) -> None:
-    """Installs the release wheel from dist/ (the 'wheel' session makes it) into a fresh environment and runs pytest."""
-    wheel = _release_wheel(session, DIST, platform.machine())
+    """Installs the release wheel from dist/ into a fresh environment and runs pytest.
+
+    On a fresh clone, where the 'wheel' session has not run, the wheel is built
+    here first (any interpreter builds the same cp310-abi3 wheel).
+    """
+    if any(DIST.glob("*.whl")):
+        wheel = _release_wheel(session, DIST, platform.machine())
+    else:
+        wheel = _build_release_wheel(session)
     session.install(*TEST_DEPENDENCIES)
     session.install("--force-reinstall", "--no-deps", str(wheel))
     # Run from tests/ so that the installed module, not the source tree, is imported.
