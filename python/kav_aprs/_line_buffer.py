@@ -167,19 +167,26 @@ class LineBuffer:
         """Takes the whole lines held, up to the `max_lines`-th ``\\n``."""
         buf = self._buf
         if self.newlines >= max_lines:
+            self.newlines -= max_lines  # the b"\n" after the one wanted
             cut, seen = self._counted_at, self._counted_newlines
             if seen > max_lines:
                 cut, seen = 0, 0
-            for _ in range(max_lines - seen):
-                cut = buf.find(b"\n", cut) + 1
-            self.newlines -= max_lines
+            if max_lines - seen <= self.newlines:
+                for _ in range(max_lines - seen):
+                    cut = buf.find(b"\n", cut) + 1
+            else:  # nearer the end: search back
+                cut = len(buf)
+                for _ in range(self.newlines + 1):
+                    cut = buf.rfind(b"\n", 0, cut)
+                cut += 1
         else:
             cut = self._line_start
             self.newlines = 0
         data = bytes(buf[:cut])
         del buf[:cut]
         self._line_start -= cut
-        self._counted_at = self._counted_newlines = 0
+        # Every b"\n" left lies before the start of the line still arriving.
+        self._counted_at, self._counted_newlines = self._line_start, self.newlines
         # What is left after a cut holds no line end, so a b"\n" completing a
         # final b"\r" can only come with the next read.
         if cut:
