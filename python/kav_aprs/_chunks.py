@@ -10,7 +10,7 @@ _LF = 0x0A
 
 
 def whole_lines(stream: Any, batch_bytes: int) -> Iterator[bytes]:
-    """Chunks of `stream` (anything with ``read(size)``) that end at a line end.
+    """Chunks of `stream` (anything with ``read(size)``; ``read1`` when it has one) that end at a line end.
 
     A chunk is cut after the last line end (``\\n`` or ``\\r``) of what was read,
     so it holds about `batch_bytes` and never part of a line; the rest waits for
@@ -23,8 +23,11 @@ def whole_lines(stream: Any, batch_bytes: int) -> Iterator[bytes]:
     pending: list[bytes] = []  # read but not yet given out: no line end in any of it
     pending_bytes = 0
     drop_lf = False
+    # read1 returns what one read gives: a pipe's lines go out as they arrive
+    # instead of waiting for a whole chunk from a slow writer.
+    read = getattr(stream, "read1", stream.read)
     while True:
-        block = stream.read(max(batch_bytes, pending_bytes))
+        block = read(max(batch_bytes, pending_bytes))
         if not block:
             break
         if drop_lf:

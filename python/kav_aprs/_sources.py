@@ -28,8 +28,10 @@ _SNIFF_BYTES = max(len(magic) for magic, _ in _COMPRESSED)
 class _Rejoined:
     """A stream whose first bytes were read to recognise its format, put back in front.
 
-    Only ``read`` is offered: it is all that the chunker and the decompressing
-    readers call, and a file object given by the caller need not seek.
+    Only ``read`` and ``read1`` are offered: they are all that the chunker and
+    the decompressing readers call, and a file object given by the caller need
+    not seek. ``read1`` is the stream's own when it has one (a pipe then gives
+    what has arrived), ``read`` otherwise.
     """
 
     def __init__(self, head: bytes, stream: IO[bytes]) -> None:
@@ -44,6 +46,12 @@ class _Rejoined:
             self._head = head[size:]
             return head[:size]
         return head + self._stream.read(-1 if size < 0 else size - len(head))
+
+    def read1(self, size: int = -1) -> bytes:
+        if self._head:
+            # What is already here, without waiting for more.
+            return self.read(min(size, len(self._head)) if size >= 0 else len(self._head))
+        return getattr(self._stream, "read1", self._stream.read)(size)
 
 
 def _read_up_to(stream: IO[bytes], size: int) -> bytes:
