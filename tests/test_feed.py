@@ -11,6 +11,7 @@ import dataclasses
 import logging
 import random
 import socket
+import threading
 import time
 
 import pyarrow as pa
@@ -264,3 +265,21 @@ def test_the_default_callsign_is_a_receive_only_name():
     assert all(name.startswith("KAVRX") and len(name) == 9 and name[5:].isdigit() for name in names)
     assert len(names) > 1
     assert Feed("127.0.0.1", 14580).login_line.startswith("user KAVRX")
+
+
+@pytest.mark.parametrize("listen_after", [0.0, 5.0], ids=["connected", "waiting to reconnect"])
+def test_stop_ends_at_once_with_a_last_batch_of_every_whole_line_received(listen_after):
+    """No need to wait for the batch interval, the silence timeout or the back-off."""
+    script = login_script(CALL, ("send", BEACONS), ("hold",))
+    with AprsTestServer([script], listen_after=listen_after) as server:
+        feed = Feed("127.0.0.1", server.port, callsign=CALL.decode(), batch_interval=30.0, silence_timeout=30.0,
+                    backoff=Backoff(first=30.0))
+        timer = threading.Timer(0.5, feed.stop)
+        timer.start()
+        started = time.monotonic()
+        with feed:
+            batches = list(feed)
+        timer.join()
+    assert time.monotonic() - started < 2.0
+    assert len(batches) == 1
+    assert batches[0].lines == (len(Sent.of(server.sent).lines) if listen_after == 0.0 else 0)

@@ -3,7 +3,7 @@
 ``Feed`` logs in as a receive-only client, reads the server's stream and
 yields one ``FeedBatch`` (a ``Decoded`` with the server's name and reception
 times) per batch interval, in the caller's own thread: the waiting is done
-with socket timeouts, not a thread. Silence, a closed or reset connection, a
+by a selector with a timeout, not a thread. Silence, a closed or reset connection, a
 refused connection or a name that does not resolve leads to a new connection
 after an exponential back-off; every whole line received reaches the caller
 exactly once, and what cannot (the start of a line cut off by a disconnect, a
@@ -13,11 +13,13 @@ line over 4,096 bytes) is counted and logged on the ``kav_aprs.feed`` logger.
 from __future__ import annotations
 
 import collections
+import contextlib
 import dataclasses
 import datetime
 import logging
 import random
 import re
+import selectors
 import socket
 import time
 from collections.abc import Iterator
@@ -178,6 +180,11 @@ class Feed:
         self._next_batch = 0.0
         self._dropped_since_batch = 0
         self._stopping = False
+        # stop() writes a byte here, so that a wait ends at once instead of at its timeout.
+        self._wake, self._waker = socket.socketpair()
+        self._waker.setblocking(False)
+        self._selector = selectors.DefaultSelector()
+        self._selector.register(self._wake, selectors.EVENT_READ)
         self._batches = self._run()
 
     @property
@@ -199,10 +206,15 @@ class Feed:
     def stop(self) -> None:
         """Ends the iteration after a last batch of the whole lines received, within a batch interval."""
         self._stopping = True
+        with contextlib.suppress(OSError):  # already woken, or closed
+            self._waker.send(b"\0")
 
     def close(self) -> None:
         """Closes the connection at once; lines not yet yielded are left unread."""
         self._batches.close()
+        self._selector.close()
+        self._wake.close()
+        self._waker.close()
 
     # The stream, as one generator: connect, receive, wait, and again.
 
@@ -214,7 +226,12 @@ class Feed:
             if connection is not None:
                 began = time.monotonic()
                 with connection:
-                    reason = yield from self._receive(connection)
+                    connection.setblocking(False)
+                    self._selector.register(connection, selectors.EVENT_READ)
+                    try:
+                        reason = yield from self._receive(connection)
+                    finally:
+                        self._selector.unregister(connection)
                 self._end_of_stream()
                 if reason is None:
                     break
@@ -269,11 +286,13 @@ class Feed:
             if greeting.waiting and now >= login_deadline:
                 greeting.waiting = False
                 log.warning("no login response from %s within %g s", self.address, self.login_timeout)
-            connection.settimeout(max(0.0, min(self._next_batch, last_heard + self.silence_timeout) - now))
+            ready = self._selector.select(max(0.0, min(self._next_batch, last_heard + self.silence_timeout) - now))
+            if self._stopping:
+                return None
             try:
                 received = connection.recv_into(view)
-            except (TimeoutError, BlockingIOError):
-                if time.monotonic() - last_heard >= self.silence_timeout:
+            except BlockingIOError:
+                if not ready and time.monotonic() - last_heard >= self.silence_timeout:
                     return f"nothing received for {self.silence_timeout:g} s"
                 continue
             except ConnectionResetError:
@@ -301,7 +320,7 @@ class Feed:
             elif now >= resume:
                 return
             else:
-                time.sleep(min(self._next_batch, resume) - now)
+                self._selector.select(min(self._next_batch, resume) - now)
 
     def _end_of_stream(self) -> None:
         dropped = self._lines.end_of_stream()

@@ -28,7 +28,9 @@ STDIO = "-"
 class Output:
     """A destination for bytes: standard output (``"-"``) or a named file."""
 
-    def __init__(self, name: str, *, stdio: Any = None) -> None:
+    def __init__(self, name: str, *, stdio: Any = None, append: bool = False) -> None:
+        """`append` writes a named file in place, after what it holds: for records
+        that must be readable while they are written, and kept from one run to the next."""
         self.name = name
         self._final: str | None = None  # the file to rename to on commit
         self._temporary: str | None = None
@@ -40,7 +42,9 @@ class Output:
             self.fd = stream.fileno()
             return
         self.display_name = name
-        if _is_special(name):
+        if append:
+            self.fd = os.open(name, os.O_WRONLY | os.O_CREAT | os.O_APPEND | os.O_CLOEXEC, 0o666)
+        elif _is_special(name):
             self.fd = os.open(name, os.O_WRONLY | os.O_CREAT | os.O_TRUNC | os.O_CLOEXEC, 0o666)
         else:
             directory, base = os.path.split(os.path.abspath(name))
@@ -118,9 +122,10 @@ class JsonLinesWriter:
 class CsvWriter:
     """A header line, then one CSV line a beacon, in the JSON lines' field order."""
 
-    def __init__(self, output: Output) -> None:
+    def __init__(self, output: Output, *, header: bool = True) -> None:
+        """`header` False continues a file that already has its header line."""
         self._fd = output.fd
-        self._header = True
+        self._header = header
 
     def write(self, decoded: Decoded, source: str) -> None:
         _native.write_csv_lines(decoded.beacons, source, self._header, self._fd)
