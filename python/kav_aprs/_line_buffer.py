@@ -42,6 +42,16 @@ class Taken:
     received_to: float | None
 
 
+class _Arrival:
+    """Where the bytes of one read begin in the buffer, and when the read was made."""
+
+    __slots__ = ("offset", "when")
+
+    def __init__(self, offset: int, when: float) -> None:
+        self.offset = offset
+        self.when = when
+
+
 def _line_end_at_or_after(buf: bytearray, start: int) -> int:
     match = _LINE_END.search(buf, start)
     return -1 if match is None else match.start()
@@ -77,9 +87,11 @@ class LineBuffer:
         self._counted_at = 0
         self._counted_newlines = 0
         self._drop_lf = False  # the last chunk ended in b"\r": a b"\n" next completes that line end
-        self._cut: list[list] = []  # [offset of the stand-in line, first bytes, length], in order
-        self._overlong: list | None = None  # [first bytes, length so far] of a cut line still arriving
-        self._arrivals: list[list] = []  # [offset where a read's bytes begin, time of the read]
+        self._cut: list[tuple[int, bytes, int]] = []  # (offset of the stand-in line, first bytes, length)
+        # The first bytes and the length so far of a cut line still arriving.
+        self._overlong_head: bytes | None = None
+        self._overlong_length = 0
+        self._arrivals: list[_Arrival] = []  # where each read's bytes begin, in order
 
     @property
     def pending_bytes(self) -> int:
@@ -95,11 +107,11 @@ class LineBuffer:
             self._drop_lf = False
             if buf[base] == _LF:
                 del buf[base]
-        if self._overlong is not None and not self._finish_overlong(base):
+        if self._overlong_head is not None and not self._finish_overlong(base):
             return
         if len(buf) == base:
             return
-        self._arrivals.append([base, when])
+        self._arrivals.append(_Arrival(base, when))
         self._counted_at, self._counted_newlines = self._line_start, self.newlines
         self.newlines += buf.count(b"\n", base)
         self._cut_overlong(self._line_start)
@@ -109,15 +121,14 @@ class LineBuffer:
         """Discards the rest of a cut line up to its line end; False if it has not come yet."""
         buf = self._buf
         end = _line_end_at_or_after(buf, base)
-        overlong = self._overlong
         if end < 0:
-            overlong[1] += len(buf) - base
+            self._overlong_length += len(buf) - base
             del buf[base:]
             return False
-        overlong[1] += end - base
+        assert self._overlong_head is not None
         self._stand_in(base, end)
-        self._cut.append([base, overlong[0], overlong[1]])
-        self._overlong = None
+        self._cut.append((base, self._overlong_head, self._overlong_length + end - base))
+        self._overlong_head = None
         return True
 
     def _stand_in(self, begin: int, end: int) -> None:
@@ -131,8 +142,8 @@ class LineBuffer:
         buf[begin:end] = stand_in
         removed = end - begin - len(stand_in)
         for arrival in self._arrivals:
-            if arrival[0] > begin:
-                arrival[0] = max(begin, arrival[0] - removed)
+            if arrival.offset > begin:
+                arrival.offset = max(begin, arrival.offset - removed)
 
     def _cut_overlong(self, start: int) -> None:
         """Cuts every line in buf[start:] longer than the limit."""
@@ -151,13 +162,14 @@ class LineBuffer:
             end = _line_end_at_or_after(buf, begin + block)
             if end < 0:
                 if len(buf) - line_begin > limit:
-                    self._overlong = [bytes(buf[line_begin : line_begin + limit]), len(buf) - line_begin]
+                    self._overlong_head = bytes(buf[line_begin : line_begin + limit])
+                    self._overlong_length = len(buf) - line_begin
                     del buf[line_begin:]
-                    self._arrivals = [a for a in self._arrivals if a[0] < line_begin]
+                    self._arrivals = [a for a in self._arrivals if a.offset < line_begin]
                 return
             if end - line_begin > limit:
                 head = bytes(buf[line_begin : line_begin + limit])
-                self._cut.append([line_begin, head, end - line_begin])
+                self._cut.append((line_begin, head, end - line_begin))
                 self._stand_in(line_begin, end)
                 position = line_begin
             else:
@@ -192,12 +204,12 @@ class LineBuffer:
         if cut:
             self._drop_lf = data[-1] == _CR and not buf
 
-        taken_cut = tuple((offset, head, length) for offset, head, length in self._cut if offset < cut)
-        self._cut = [[offset - cut, head, length] for offset, head, length in self._cut if offset >= cut]
-        times = [when for offset, when in self._arrivals if offset < cut]
-        rest = [[offset - cut, when] for offset, when in self._arrivals if offset >= cut]
-        if buf and times and (not rest or rest[0][0] > 0):
-            rest.insert(0, [0, times[-1]])  # the read that brought the last bytes taken brought the first left
+        taken_cut = tuple(line for line in self._cut if line[0] < cut)
+        self._cut = [(offset - cut, head, length) for offset, head, length in self._cut if offset >= cut]
+        times = [a.when for a in self._arrivals if a.offset < cut]
+        rest = [_Arrival(a.offset - cut, a.when) for a in self._arrivals if a.offset >= cut]
+        if buf and times and (not rest or rest[0].offset > 0):
+            rest.insert(0, _Arrival(0, times[-1]))  # the read that brought the last bytes taken brought the first left
         self._arrivals = rest
         return Taken(data, taken_cut, times[0] if times else None, times[-1] if times else None)
 
@@ -207,10 +219,10 @@ class LineBuffer:
         A cut line that never got its line end is dropped the same way.
         """
         dropped = len(self._buf) - self._line_start
-        if self._overlong is not None:
-            dropped = self._overlong[1]
-            self._overlong = None
+        if self._overlong_head is not None:
+            dropped = self._overlong_length
+            self._overlong_head = None
         del self._buf[self._line_start :]
-        self._arrivals = [a for a in self._arrivals if a[0] < self._line_start]
+        self._arrivals = [a for a in self._arrivals if a.offset < self._line_start]
         self._drop_lf = False
         return dropped

@@ -22,7 +22,7 @@ import re
 import selectors
 import socket
 import time
-from collections.abc import Iterator
+from collections.abc import Generator
 from typing import Any
 
 from . import __version__
@@ -109,7 +109,7 @@ class FeedStats:
     failed: int = 0
     comments: int = 0
     blank: int = 0
-    failures: collections.Counter = dataclasses.field(default_factory=collections.Counter)
+    failures: collections.Counter[str] = dataclasses.field(default_factory=collections.Counter)
     dropped_partial_lines: int = 0
     bytes_received: int = 0
 
@@ -218,7 +218,7 @@ class Feed:
 
     # The stream, as one generator: connect, receive, wait, and again.
 
-    def _run(self) -> Iterator[FeedBatch]:
+    def _run(self) -> Generator[FeedBatch, None, None]:
         self._next_batch = time.monotonic() + self.batch_interval
         failures = 0
         while not self._stopping:
@@ -270,7 +270,7 @@ class Feed:
         log.warning("%s", problem)
         return None
 
-    def _receive(self, connection: socket.socket) -> Iterator[FeedBatch]:
+    def _receive(self, connection: socket.socket) -> Generator[FeedBatch, None, str | None]:
         """Yields batches while the connection lasts; returns why it ended, None when stopped."""
         self.server = None
         greeting = _Greeting(self.callsign)
@@ -311,7 +311,7 @@ class Feed:
                     log.info("logged in to %s (server %s) as %s", self.address, server, self.callsign)
         return None
 
-    def _wait_until(self, resume: float) -> Iterator[FeedBatch]:
+    def _wait_until(self, resume: float) -> Generator[FeedBatch, None, None]:
         """Waits for `resume` (monotonic time) or a stop, yielding batches as they fall due."""
         while not self._stopping:
             now = time.monotonic()
