@@ -79,5 +79,6 @@ def _decode_chunks(opener: AbstractContextManager[Any], batch_bytes: int) -> Ite
     with opener as stream:
         for chunk in _chunks.whole_lines(stream, batch_bytes):
             decoded = decode(chunk, first_line_number=line_number)
+            del chunk  # not kept while the caller works on the result
             line_number += decoded.lines
             yield decoded
