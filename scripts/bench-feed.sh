@@ -10,16 +10,8 @@
 # PYTHON picks the interpreter (default: pyenv's 3.11).
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
-require_packages g++ cmake ninja-build
-use_pyenv_interpreters
-python=${PYTHON:-python3.11}
-version=$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
-venv="$ROOT/build/bench-feed/venv-$version"
-[ -x "$venv/bin/python" ] || "$python" -m venv "$venv"
-# A Release build, as users get it; its own build dir so no other build collides.
-"$venv/bin/python" -m pip install -q --force-reinstall --no-deps "$ROOT" \
-    --config-settings=build-dir="build/bench-feed/wheel-$version"
+bench_venv bench-feed
 # From bench/, so that the installed package and not the source tree is imported.
 cd "$ROOT/bench"
-"$venv/bin/python" bench_feed.py --json "$ROOT/bench/results-feed.json" "$@"
+"$BENCH_PYTHON" bench_feed.py --json "$ROOT/bench/results-feed.json" "$@"
 echo "figures written to $ROOT/bench/results-feed.json"

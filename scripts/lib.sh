@@ -57,3 +57,24 @@ bootstrap() {
     NOX_PYTHON=$(tools_python)
     cd "$ROOT"
 }
+
+# A virtual environment for a benchmark, build/NAME/venv-X.Y of $PYTHON
+# (default: pyenv's 3.11), holding the packages named and the project itself
+# as users get it (a Release build, in a build directory of its own so that no
+# other build collides). Sets BENCH_PYTHON.
+bench_venv() {
+    local name=$1
+    shift
+    require_packages g++ cmake ninja-build
+    use_pyenv_interpreters
+    local python=${PYTHON:-python3.11}
+    local version
+    version=$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+    local venv="$ROOT/build/$name/venv-$version"
+    [ -x "$venv/bin/python" ] || "$python" -m venv "$venv"
+    "$venv/bin/python" -m pip install -q --upgrade pip
+    [ $# -eq 0 ] || "$venv/bin/python" -m pip install -q "$@"
+    CMAKE_BUILD_PARALLEL_LEVEL=2 "$venv/bin/python" -m pip install -q --force-reinstall --no-deps "$ROOT" \
+        --config-settings=build-dir="build/$name/wheel-$version"
+    BENCH_PYTHON="$venv/bin/python"
+}

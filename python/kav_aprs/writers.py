@@ -13,16 +13,35 @@ written in place.
 
 from __future__ import annotations
 
+import contextlib
 import os
 import stat
 import sys
 import tempfile
+from collections.abc import Iterator
 from typing import Any, Protocol
 
 from . import _native
 from ._decoded import Decoded, decode
 
 STDIO = "-"
+
+
+class WriteFailed(Exception):
+    """An output could not be written; the message names it and says why."""
+
+    def __init__(self, what: str, error: OSError) -> None:
+        super().__init__(f"cannot write {what}: {error.strerror or error}")
+        self.error = error
+
+
+@contextlib.contextmanager
+def writing(what: str) -> Iterator[None]:
+    """Turns an OSError raised while writing `what` into a WriteFailed naming it."""
+    try:
+        yield
+    except OSError as error:
+        raise WriteFailed(what, error) from None
 
 
 class Output:

@@ -14,7 +14,16 @@ from collections.abc import Iterator
 from typing import Any
 
 from ..feed import LINE_TOO_LONG, MAX_LINE_BYTES, Feed, FeedBatch, FeedStats
-from ..writers import STDIO, CsvWriter, ErrorsWriter, JsonLinesWriter, Output, ParquetUnavailable
+from ..writers import (
+    STDIO,
+    CsvWriter,
+    ErrorsWriter,
+    JsonLinesWriter,
+    Output,
+    ParquetUnavailable,
+    WriteFailed,
+    writing,
+)
 from .report import Tally, write_summary
 from .rotation import RotatingParquet, parse_period
 
@@ -143,12 +152,6 @@ def _stopped_by_signals(feed: Feed) -> Iterator[None]:
             signal.signal(number, handler)
 
 
-class _WriteFailed(Exception):
-    def __init__(self, what: str, error: OSError) -> None:
-        super().__init__(f"cannot write {what}: {error.strerror or error}")
-        self.error = error
-
-
 def _write_all(fd: int, data: bytes) -> None:
     view = memoryview(data)
     while view:
@@ -198,43 +201,34 @@ class _Sinks:
         return output
 
     def write(self, batch: FeedBatch, source: str) -> None:
-        if self.records is not None:
-            assert self.records_output is not None
-            try:
+        if self.records is not None and self.records_output is not None:
+            with writing(self.records_output.display_name):
                 self.records.write(batch, source)
-            except OSError as error:
-                raise _WriteFailed(self.records_output.display_name, error) from None
-        if self.errors is not None:
-            assert self.errors_output is not None
-            try:
+        if self.errors is not None and self.errors_output is not None:
+            with writing(f"errors file {self.errors_output.display_name}"):
                 self.errors.write(batch, source)
                 if batch.cut_lines:
                     _write_all(self.errors_output.fd, cut_line_records(batch, source))
-            except OSError as error:
-                raise _WriteFailed(f"errors file {self.errors_output.display_name}", error) from None
         if self.parquet is not None:
-            now = time.time()
-            when = batch.received_to.timestamp() if batch.received_to is not None else now
-            try:
+            when = batch.received_to.timestamp() if batch.received_to is not None else time.time()
+            with writing(f"Parquet file in {self.parquet.directory}"):
                 self.parquet.write(batch, source, when)
-            except OSError as error:
-                raise _WriteFailed(f"Parquet file in {self.parquet.directory}", error) from None
 
     def close(self) -> None:
         """Ends every output; the first failure is raised after all are closed."""
-        failure: _WriteFailed | None = None
+        failure: WriteFailed | None = None
         if self.parquet is not None:
             try:
                 self.parquet.close()
             except OSError as error:
-                failure = _WriteFailed(f"Parquet file in {self.parquet.directory}", error)
+                failure = WriteFailed(f"Parquet file in {self.parquet.directory}", error)
         for output in self.outputs:
             try:
                 if output is self.records_output and self.records is not None:
                     self.records.close()
                 output.commit()
             except OSError as error:
-                failure = failure or _WriteFailed(output.display_name, error)
+                failure = failure or WriteFailed(output.display_name, error)
         if failure is not None:
             raise failure
 
@@ -278,9 +272,9 @@ def run(args: argparse.Namespace) -> int:
                 sinks.write(batch, source)
                 tally.add(batch)
             sinks.close()
-        except _WriteFailed as failure:
+        except WriteFailed as failure:
             feed.close()
-            with contextlib.suppress(_WriteFailed):
+            with contextlib.suppress(WriteFailed):
                 sinks.close()
             if isinstance(failure.error, BrokenPipeError) and sinks.records_output is not None \
                     and sinks.records_output.name == STDIO:
