@@ -249,6 +249,8 @@ def test_a_connection_that_lasted_a_healthy_while_starts_the_backoff_afresh(capl
     ({"callsign": ""}, "callsign must be"),
     ({"filter": "r/1/2/3\r\nuser X"}, "filter must be one line"),
     ({"filter": " "}, "filter must be one line"),
+    ({"filter": "b/D-KÄSE"}, "filter must be one line of printable ASCII"),  # the login line is ASCII
+    ({"read_bytes": 0}, "read_bytes must be"),  # a read of nothing would look like a closed connection
     ({"port": 0}, "port must be"),
     ({"port": 65536}, "port must be"),
     ({"batch_lines": 0}, "batch_lines must be"),

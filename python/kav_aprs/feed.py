@@ -158,12 +158,14 @@ class Feed:
         callsign = default_callsign() if callsign is None else callsign
         if not isinstance(callsign, str) or not _CALLSIGN.fullmatch(callsign):
             raise ValueError(f"callsign must be letters, digits and '-', up to 20 of them, not {callsign!r}")
-        if filter is not None and (not isinstance(filter, str) or not filter.isprintable() or not filter.strip()):
-            raise ValueError(f"filter must be one line of printable text, not {filter!r}")
+        if filter is not None and (not isinstance(filter, str) or not (filter.isascii() and filter.isprintable())
+                                   or not filter.strip()):
+            raise ValueError(f"filter must be one line of printable ASCII text, not {filter!r}")
         if isinstance(port, bool) or not isinstance(port, int) or not 0 < port < 65536:
             raise ValueError(f"port must be an int from 1 to 65535, not {port!r}")
-        if isinstance(batch_lines, bool) or not isinstance(batch_lines, int) or batch_lines < 1:
-            raise ValueError(f"batch_lines must be a positive int, not {batch_lines!r}")
+        for name, count in (("batch_lines", batch_lines), ("read_bytes", read_bytes)):
+            if isinstance(count, bool) or not isinstance(count, int) or count < 1:
+                raise ValueError(f"{name} must be a positive int, not {count!r}")
         self.host, self.port, self.callsign = host, port, callsign
         self.batch_interval = _positive("batch_interval", batch_interval)
         self.silence_timeout = _positive("silence_timeout", silence_timeout)
@@ -204,7 +206,10 @@ class Feed:
         self.close()
 
     def stop(self) -> None:
-        """Ends the iteration after a last batch of the whole lines received, within a batch interval."""
+        """Ends the iteration at once with a last batch of the whole lines received.
+
+        A connection attempt under way (at most `connect_timeout`) ends first.
+        """
         self._stopping = True
         with contextlib.suppress(OSError):  # already woken, or closed
             self._waker.send(b"\0")

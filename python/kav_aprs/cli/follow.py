@@ -256,11 +256,11 @@ def run(args: argparse.Namespace) -> int:
     source = args.address
     try:
         sinks = _Sinks(args)
-    except ParquetUnavailable as error:
+    except (ParquetUnavailable, OSError) as error:
+        feed.close()
+        if isinstance(error, OSError):
+            error = WriteFailed(getattr(error, "filename", None) or "standard output", error)
         message(str(error))
-        return 1
-    except OSError as error:
-        message(f"cannot write {getattr(error, 'filename', None) or 'standard output'}: {error.strerror or error}")
         return 1
 
     tally = Tally()
