@@ -194,7 +194,8 @@ class LineBuffer:
         else:
             cut = self._line_start
             self.newlines = 0
-        data = bytes(buf[:cut])
+        with memoryview(buf) as view:  # one copy, not two; released before the buffer shrinks
+            data = bytes(view[:cut])
         del buf[:cut]
         self._line_start -= cut
         # Every b"\n" left lies before the start of the line still arriving.
