@@ -38,22 +38,29 @@ def core(session: nox.Session) -> None:
     session.run("ctest", "--test-dir", build, "--output-on-failure", "--no-tests=error")
 
 
+def _build_wheel(session: nox.Session) -> pathlib.Path:
+    shutil.rmtree(DIST, ignore_errors=True)
+    session.run("python", "-m", "pip", "wheel", str(ROOT), "--no-deps", "-w", str(DIST))
+    return _single_wheel(session, DIST, "-cp310-abi3-")
+
+
 @nox.session(python="3.11")
 def wheel(session: nox.Session) -> None:
     """Builds the one cp310-abi3 wheel that every interpreter's tests install."""
-    shutil.rmtree(DIST, ignore_errors=True)
-    session.run("python", "-m", "pip", "wheel", ".", "--no-deps", "-w", str(DIST))
-    _single_wheel(session, DIST, "-cp310-abi3-")
+    _build_wheel(session)
 
 
 @nox.session(python=PYTHONS)
 def tests(session: nox.Session) -> None:
-    """Installs the built wheel into a fresh environment and runs pytest."""
+    """Installs the built wheel into a fresh environment and runs pytest.
+
+    On a fresh clone, where the 'wheel' session has not run, the wheel is built
+    here first (any interpreter builds the same cp310-abi3 wheel).
+    """
     wheels = sorted(DIST.glob("*-cp310-abi3-*.whl"))
-    if not wheels:
-        session.error("no wheel in dist/: run the 'wheel' session first")
+    wheel = wheels[0] if wheels else _build_wheel(session)
     session.install(*TEST_DEPENDENCIES)
-    session.install("--force-reinstall", "--no-deps", str(wheels[0]))
+    session.install("--force-reinstall", "--no-deps", str(wheel))
     # Run from tests/ so that the installed module, not the source tree, is imported.
     session.chdir(ROOT / "tests")
     session.run("python", "-m", "pytest", "-q", *session.posargs)

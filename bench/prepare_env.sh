@@ -4,7 +4,7 @@
 # directory. Sets BENCH_PYTHON and FLOOR_DIR.
 
 prepare_bench_env() {
-    bench_venv bench-module aprslib
+    bench_package_venv bench-module aprslib
 
     FLOOR_DIR=$(mktemp -d)
     trap 'rm -rf "$FLOOR_DIR"' EXIT

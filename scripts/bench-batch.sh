@@ -12,7 +12,7 @@
 # PYTHON picks the interpreter (default: pyenv's 3.11).
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
-bench_venv bench-batch polars matplotlib
+bench_package_venv bench-batch polars matplotlib
 
 results="$ROOT/bench/results-batch.json"
 # From bench/, so that the installed package and not the source tree is imported.

@@ -10,7 +10,7 @@
 # PYTHON picks the interpreter (default: pyenv's 3.11).
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
-bench_venv bench-feed
+bench_package_venv bench-feed
 # From bench/, so that the installed package and not the source tree is imported.
 cd "$ROOT/bench"
 "$BENCH_PYTHON" bench_feed.py --json "$ROOT/bench/results-feed.json" "$@"

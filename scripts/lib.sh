@@ -58,11 +58,11 @@ bootstrap() {
     cd "$ROOT"
 }
 
-# A virtual environment for a benchmark, build/NAME/venv-X.Y of $PYTHON
-# (default: pyenv's 3.11), holding the packages named and the project itself
-# as users get it (a Release build, in a build directory of its own so that no
-# other build collides). Sets BENCH_PYTHON.
-bench_venv() {
+# A virtual environment build/<name>/venv-<version> holding the given PyPI
+# packages and a Release build of this checkout, as users get it (its own build
+# directory, so no other build collides). PYTHON picks the interpreter
+# (default: pyenv's 3.11). Sets BENCH_PYTHON.
+bench_package_venv() {
     local name=$1
     shift
     require_packages g++ cmake ninja-build

@@ -143,13 +143,13 @@ PyMethodDef methods[] = {
      METH_FASTCALL,
      PyDoc_STR("write_json_lines(batch, source, fd, /)\n--\n\nWrites the rows of an ArrowBatch "
                "to a file descriptor as JSON lines in UTF-8, each object starting with the given "
-               "source.")},
+               "source; with fd None, returns them as bytes.")},
     {"write_csv_lines",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&write_csv_lines_of)),
      METH_FASTCALL,
      PyDoc_STR("write_csv_lines(batch, source, header, fd, /)\n--\n\nWrites the rows of an "
                "ArrowBatch to a file descriptor as CSV lines in UTF-8, after the header line when "
-               "`header` is true.")},
+               "`header` is true; with fd None, returns them as bytes.")},
     {nullptr, nullptr, 0, nullptr},
 };
 

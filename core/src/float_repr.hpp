@@ -5,12 +5,21 @@
 // in exponent notation outside that ("1e+16", "1.5e-05").
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace kav {
 
-// Appends the repr() text of a finite `value`. NaN and the infinities have no
-// number form in the outputs that use this; callers write them as words.
+// The room write_float_repr needs at `out`: it writes at most 24 characters
+// ("-2.2250738585072014e-308"), but copies its digits in whole blocks.
+inline constexpr std::size_t kFloatReprMaxChars = 48;
+
+// Writes the repr() text of a finite `value` at `out`, which has room for
+// kFloatReprMaxChars, and returns the end of it. NaN and the infinities have
+// no number form in the outputs that use this; callers write them as words.
+char* write_float_repr(char* out, double value) noexcept;
+
+// The same, appended to a string.
 void append_float_repr(std::string& out, double value);
 
 }  // namespace kav

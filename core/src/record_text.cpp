@@ -3,11 +3,14 @@
 // then written cell by cell without looking at the column list again.
 #include "record_text.hpp"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <stdexcept>
 #include <type_traits>
 #include <vector>
 
@@ -26,24 +29,36 @@ constexpr std::string_view kAddressColumn = "address";
 // Arrow's format of a time of day in seconds.
 constexpr std::string_view kTimeOfDayFormat = "tts";
 
+// The most bytes one byte of a text becomes: "\u0001" in JSON.
+constexpr std::size_t kMaxEscapedBytes = 6;
+// Rows whose bound fits here are written on the stack, then appended at once.
+constexpr std::size_t kRowBufferBytes = 4096;
+
+char* put(char* out, std::string_view text) noexcept {
+    std::memcpy(out, text.data(), text.size());
+    return out + text.size();
+}
+
 // The ASCII bytes that JSON strings escape: controls, the quote, the backslash.
 constexpr bool needs_json_escape(unsigned char byte) noexcept {
     return byte < 0x20 || byte == '"' || byte == '\\';
 }
 
-void append_byte_escape(std::string& out, unsigned char byte, std::string_view backslash) {
-    out += backslash;
-    out += 'x';
-    out += kHexDigitsLower[byte >> 4];
-    out += kHexDigitsLower[byte & 0x0Fu];
+char* put_byte_escape(char* out, unsigned char byte, std::string_view backslash) noexcept {
+    out = put(out, backslash);
+    *out++ = 'x';
+    *out++ = kHexDigitsLower[byte >> 4];
+    *out++ = kHexDigitsLower[byte & 0x0Fu];
+    return out;
 }
 
 // Copies `text`, writing each byte that is not part of a well-formed UTF-8
 // sequence as `backslash` "xNN". `escape_ascii(out, byte)` writes any ASCII
-// byte for which `special(byte)` holds.
+// byte for which `special(byte)` holds. `out` has room for kMaxEscapedBytes
+// a byte of `text`.
 template <class Special, class EscapeAscii>
-void append_text(std::string& out, std::string_view text, std::string_view backslash,
-                 Special special, EscapeAscii escape_ascii) {
+char* put_text(char* out, std::string_view text, std::string_view backslash, Special special,
+               EscapeAscii escape_ascii) noexcept {
     std::size_t run = 0;  // start of the bytes not yet copied
     std::size_t pos = 0;
     while (pos < text.size()) {
@@ -58,53 +73,84 @@ void append_text(std::string& out, std::string_view text, std::string_view backs
                 pos += decoded.length;
                 continue;
             }
-            out.append(text.substr(run, pos - run));
+            out = put(out, text.substr(run, pos - run));
             for (std::size_t i = 0; i < decoded.length; ++i) {
-                append_byte_escape(out, static_cast<unsigned char>(text[pos + i]), backslash);
+                out = put_byte_escape(out, static_cast<unsigned char>(text[pos + i]), backslash);
             }
             pos += decoded.length;
         } else {
-            out.append(text.substr(run, pos - run));
-            escape_ascii(out, byte);
+            out = put(out, text.substr(run, pos - run));
+            out = escape_ascii(out, byte);
             ++pos;
         }
         run = pos;
     }
-    out.append(text.substr(run));
+    return put(out, text.substr(run));
 }
 
-void append_json_escape(std::string& out, unsigned char byte) {
+char* put_json_escape(char* out, unsigned char byte) noexcept {
     switch (byte) {
-        case '"': out += "\\\""; return;
-        case '\\': out += "\\\\"; return;
-        case '\n': out += "\\n"; return;
-        case '\r': out += "\\r"; return;
-        case '\t': out += "\\t"; return;
-        case '\b': out += "\\b"; return;
-        case '\f': out += "\\f"; return;
+        case '"': return put(out, "\\\"");
+        case '\\': return put(out, "\\\\");
+        case '\n': return put(out, "\\n");
+        case '\r': return put(out, "\\r");
+        case '\t': return put(out, "\\t");
+        case '\b': return put(out, "\\b");
+        case '\f': return put(out, "\\f");
         default:
-            out += "\\u00";
-            out += kHexDigitsLower[byte >> 4];
-            out += kHexDigitsLower[byte & 0x0Fu];
+            out = put(out, "\\u00");
+            *out++ = kHexDigitsLower[byte >> 4];
+            *out++ = kHexDigitsLower[byte & 0x0Fu];
+            return out;
     }
 }
 
-template <class Integer>
-void append_integer(std::string& out, Integer value) {
-    std::array<char, 24> buffer;
-    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
-    out.append(buffer.data(), result.ptr);
+char* put_json_string(char* out, std::string_view text) noexcept {
+    *out++ = '"';
+    out = put_text(out, text, "\\\\", needs_json_escape, put_json_escape);
+    *out++ = '"';
+    return out;
+}
+
+char* put_csv_field(char* out, std::string_view text) noexcept {
+    // A plain loop: find_first_of searches its set once for every byte.
+    bool needs_quotes = false;
+    for (const char byte : text) {
+        needs_quotes = needs_quotes || byte == ',' || byte == '"' || byte == '\r' || byte == '\n';
+    }
+    if (!needs_quotes) {
+        return put_text(out, text, "\\", [](unsigned char) { return false; },
+                        [](char* at, unsigned char) { return at; });
+    }
+    *out++ = '"';
+    out = put_text(out, text, "\\", [](unsigned char byte) { return byte == '"'; },
+                   [](char* at, unsigned char) { return put(at, "\"\""); });
+    *out++ = '"';
+    return out;
+}
+
+// Appends what `put` writes for `text`, given room for its worst case.
+template <class Put>
+void append_escaped(std::string& out, std::string_view text, Put put_escaped) {
+    const std::size_t size = out.size();
+    out.resize(size + 2 + kMaxEscapedBytes * text.size());
+    char* end = put_escaped(out.data() + size, text);
+    out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
 // The syntaxes: how a text, a bare word (a text known to need no escaping,
 // such as "NaN" or "12:34:56") and the frame of a row are written.
 struct JsonSyntax {
-    static void text(std::string& out, std::string_view value) { append_json_string(out, value); }
-    static void word(std::string& out, std::string_view value) {
-        out += '"';
-        out += value;
-        out += '"';
+    static char* text(char* out, std::string_view value) noexcept {
+        return put_json_string(out, value);
     }
+    static char* word(char* out, std::string_view value) noexcept {
+        *out++ = '"';
+        out = put(out, value);
+        *out++ = '"';
+        return out;
+    }
+    static constexpr std::size_t kWordQuotes = 2;
     static std::string row_start(std::string_view source) {
         std::string start = "{\"source\": ";
         append_json_string(start, source);
@@ -120,8 +166,11 @@ struct JsonSyntax {
 };
 
 struct CsvSyntax {
-    static void text(std::string& out, std::string_view value) { append_csv_field(out, value); }
-    static void word(std::string& out, std::string_view value) { out += value; }
+    static char* text(char* out, std::string_view value) noexcept {
+        return put_csv_field(out, value);
+    }
+    static char* word(char* out, std::string_view value) noexcept { return put(out, value); }
+    static constexpr std::size_t kWordQuotes = 0;
     static std::string row_start(std::string_view source) {
         std::string start;
         append_csv_field(start, source);
@@ -131,42 +180,54 @@ struct CsvSyntax {
     static constexpr std::string_view kRowEnd = "\n";
 };
 
-using CellWrite = void (*)(std::string& out, const void* column, std::size_t row);
+// Writes the cell of `row` at `out`, which has room for the cell's bound.
+using CellWrite = char* (*)(char* out, const void* column, std::size_t row) noexcept;
+// The bytes of the cell of `row` beyond the fixed bound of its column.
+using CellExtra = std::size_t (*)(const void* column, std::size_t row) noexcept;
 
 template <class Syntax>
-void write_text(std::string& out, const void* column, std::size_t row) {
-    Syntax::text(out, (*static_cast<const TextColumn*>(column))[row]);
+char* write_text(char* out, const void* column, std::size_t row) noexcept {
+    return Syntax::text(out, (*static_cast<const TextColumn*>(column))[row]);
+}
+
+std::size_t text_extra(const void* column, std::size_t row) noexcept {
+    return kMaxEscapedBytes * (*static_cast<const TextColumn*>(column))[row].size();
 }
 
 template <class Syntax>
-void write_flag(std::string& out, const void* column, std::size_t row) {
-    out += (*static_cast<const FlagColumn*>(column))[row] ? "true" : "false";
+char* write_flag(char* out, const void* column, std::size_t row) noexcept {
+    return put(out, (*static_cast<const FlagColumn*>(column))[row] ? "true" : "false");
 }
 
 template <class Syntax, class Column>
-void write_member(std::string& out, const void* column, std::size_t row) {
-    Syntax::word(out, static_cast<const Column*>(column)->text(row));
+char* write_member(char* out, const void* column, std::size_t row) noexcept {
+    return Syntax::word(out, static_cast<const Column*>(column)->text(row));
+}
+
+template <class Column>
+std::size_t longest_member() noexcept {
+    std::size_t longest = 0;
+    for (std::size_t i = 0; i < Column::Members::kCount; ++i) {
+        longest = std::max(longest, Column::Members::text(i).size());
+    }
+    return longest;
 }
 
 template <class Syntax>
-void write_float(std::string& out, const void* column, std::size_t row) {
+char* write_float(char* out, const void* column, std::size_t row) noexcept {
     const double value = (*static_cast<const ValueColumn<double>*>(column))[row];
-    if (std::isfinite(value)) {
-        append_float_repr(out, value);
-    } else if (std::isnan(value)) {
-        Syntax::word(out, "NaN");
-    } else {
-        Syntax::word(out, value > 0 ? "Infinity" : "-Infinity");
-    }
+    if (std::isfinite(value)) return write_float_repr(out, value);
+    if (std::isnan(value)) return Syntax::word(out, "NaN");
+    return Syntax::word(out, value > 0 ? "Infinity" : "-Infinity");
 }
 
 template <class Syntax, class Integer>
-void write_integer(std::string& out, const void* column, std::size_t row) {
-    append_integer(out, (*static_cast<const ValueColumn<Integer>*>(column))[row]);
+char* write_integer(char* out, const void* column, std::size_t row) noexcept {
+    return std::to_chars(out, out + 24, (*static_cast<const ValueColumn<Integer>*>(column))[row]).ptr;
 }
 
 template <class Syntax, class Integer>
-void write_time_of_day(std::string& out, const void* column, std::size_t row) {
+char* write_time_of_day(char* out, const void* column, std::size_t row) noexcept {
     const auto seconds =
         static_cast<std::uint32_t>((*static_cast<const ValueColumn<Integer>*>(column))[row]);
     const std::uint32_t parts[] = {seconds / 3600 % 100, seconds / 60 % 60, seconds % 60};
@@ -176,18 +237,18 @@ void write_time_of_day(std::string& out, const void* column, std::size_t row) {
         text[i * 3 + 1] = static_cast<char>('0' + parts[i] % 10);
         if (i < 2) text[i * 3 + 2] = ':';
     }
-    Syntax::word(out, std::string_view(text.data(), text.size()));
+    return Syntax::word(out, std::string_view(text.data(), text.size()));
 }
 
 template <class Syntax, class Integer>
-void write_hex_address(std::string& out, const void* column, std::size_t row) {
+char* write_hex_address(char* out, const void* column, std::size_t row) noexcept {
     const auto address =
         static_cast<std::uint32_t>((*static_cast<const ValueColumn<Integer>*>(column))[row]);
     std::array<char, 6> text;
     for (std::size_t i = 0; i < text.size(); ++i) {
         text[i] = kHexDigitsUpper[(address >> (20 - 4 * i)) & 0x0Fu];
     }
-    Syntax::word(out, std::string_view(text.data(), text.size()));
+    return Syntax::word(out, std::string_view(text.data(), text.size()));
 }
 
 template <class Column>
@@ -197,31 +258,65 @@ struct IsValueColumn<ValueColumn<T>> : std::true_type {
     using Value = T;
 };
 
+// The separator and, in JSON, the key before a value: padded, so that it is
+// copied as one block of fixed size (inlined, unlike a copy of its length).
+struct CellStart {
+    static constexpr std::size_t kRoom = 32;
+    std::array<char, kRoom> text{};
+    std::size_t size = 0;
+
+    explicit CellStart(std::string_view start) : size(std::min(start.size(), kRoom)) {
+        start.copy(text.data(), size);
+    }
+    char* put(char* out) const noexcept {
+        std::memcpy(out, text.data(), kRoom);
+        return out + size;
+    }
+};
+
+struct Cell {
+    CellStart before;
+    CellWrite write;
+    const void* column;
+    std::size_t bound;          // the most bytes of the value, texts aside
+    CellExtra extra = nullptr;  // texts: the bytes a row's value may add
+};
+
+// The cell of a column: how its values are written, and their size at most.
 template <class Syntax, class Column>
-CellWrite cell_write_for(std::string_view name, std::string_view format) {
+Cell cell_for(std::string_view name, std::string_view format, const Column& column) {
+    const std::string before = Syntax::before_cell(name);
+    if (before.size() > CellStart::kRoom) throw std::length_error("column name too long: " + before);
+    Cell cell{CellStart(before), nullptr, &column, 0};
+    cell.bound = CellStart::kRoom + Syntax::kWordQuotes;
     if constexpr (std::is_same_v<Column, TextColumn>) {
-        return &write_text<Syntax>;
+        cell.write = &write_text<Syntax>;
+        cell.extra = &text_extra;
+        cell.bound += 2;
     } else if constexpr (std::is_same_v<Column, FlagColumn>) {
-        return &write_flag<Syntax>;
+        cell.write = &write_flag<Syntax>;
+        cell.bound += 5;
     } else if constexpr (requires { typename Column::Members; }) {
-        return &write_member<Syntax, Column>;
+        cell.write = &write_member<Syntax, Column>;
+        cell.bound += longest_member<Column>();
     } else if constexpr (std::is_same_v<Column, ValueColumn<double>>) {
-        return &write_float<Syntax>;
+        cell.write = &write_float<Syntax>;
+        cell.bound += kFloatReprMaxChars;
     } else {
         static_assert(IsValueColumn<Column>::value, "a column type without a text form");
         using Integer = typename IsValueColumn<Column>::Value;
-        static_assert(std::is_integral_v<Integer>);
-        if (format == kTimeOfDayFormat) return &write_time_of_day<Syntax, Integer>;
-        if (name == kAddressColumn) return &write_hex_address<Syntax, Integer>;
-        return &write_integer<Syntax, Integer>;
+        static_assert(std::is_integral_v<Integer> && sizeof(Integer) <= 8);
+        cell.bound += 24;
+        if (format == kTimeOfDayFormat) {
+            cell.write = &write_time_of_day<Syntax, Integer>;
+        } else if (name == kAddressColumn) {
+            cell.write = &write_hex_address<Syntax, Integer>;
+        } else {
+            cell.write = &write_integer<Syntax, Integer>;
+        }
     }
+    return cell;
 }
-
-struct Cell {
-    std::string before;  // the separator and, in JSON, the key
-    CellWrite write;
-    const void* column;
-};
 
 template <class Syntax, class Table>
 bool append_rows(std::string& out, const Table& table, std::string_view source,
@@ -229,18 +324,31 @@ bool append_rows(std::string& out, const Table& table, std::string_view source,
     std::vector<Cell> cells;
     cells.reserve(Table::kColumns);
     table.for_each_column([&](std::string_view name, std::string_view format, const auto& column) {
-        using Column = std::decay_t<decltype(column)>;
-        cells.push_back(Cell{Syntax::before_cell(name), cell_write_for<Syntax, Column>(name, format),
-                             &column});
+        cells.push_back(cell_for<Syntax>(name, format, column));
     });
     const std::string row_start = Syntax::row_start(source);
+    std::size_t fixed_bound = row_start.size() + Syntax::kRowEnd.size();
+    for (const Cell& cell : cells) fixed_bound += cell.bound;
+
+    std::array<char, kRowBufferBytes> stack_buffer;
+    std::string long_row;  // for the rare row with long texts
     for (std::size_t row = 0; row < table.rows(); ++row) {
-        out += row_start;
+        std::size_t bound = fixed_bound;
         for (const Cell& cell : cells) {
-            out += cell.before;
-            cell.write(out, cell.column, row);
+            if (cell.extra != nullptr) bound += cell.extra(cell.column, row);
         }
-        out += Syntax::kRowEnd;
+        char* begin = stack_buffer.data();
+        if (bound > stack_buffer.size()) {
+            long_row.resize(bound);
+            begin = long_row.data();
+        }
+        char* end = put(begin, row_start);
+        for (const Cell& cell : cells) {
+            end = cell.before.put(end);
+            end = cell.write(end, cell.column, row);
+        }
+        end = put(end, Syntax::kRowEnd);
+        out.append(begin, end);
         if (spill && out.size() >= kRecordSpillBytes && !spill(out)) return false;
     }
     return true;
@@ -249,26 +357,11 @@ bool append_rows(std::string& out, const Table& table, std::string_view source,
 }  // namespace
 
 void append_json_string(std::string& out, std::string_view text) {
-    out += '"';
-    append_text(out, text, "\\\\", needs_json_escape, append_json_escape);
-    out += '"';
+    append_escaped(out, text, put_json_string);
 }
 
 void append_csv_field(std::string& out, std::string_view text) {
-    // A plain loop: find_first_of searches its set once for every byte.
-    bool needs_quotes = false;
-    for (const char byte : text) {
-        needs_quotes = needs_quotes || byte == ',' || byte == '"' || byte == '\r' || byte == '\n';
-    }
-    if (!needs_quotes) {
-        append_text(out, text, "\\", [](unsigned char) { return false; },
-                    [](std::string&, unsigned char) {});
-        return;
-    }
-    out += '"';
-    append_text(out, text, "\\", [](unsigned char byte) { return byte == '"'; },
-                [](std::string& quoted, unsigned char) { quoted += "\"\""; });
-    out += '"';
+    append_escaped(out, text, put_csv_field);
 }
 
 template <class Table>
