@@ -152,12 +152,6 @@ def _stopped_by_signals(feed: Feed) -> Iterator[None]:
             signal.signal(number, handler)
 
 
-def _write_all(fd: int, data: bytes) -> None:
-    view = memoryview(data)
-    while view:
-        view = view[os.write(fd, view):]
-
-
 def cut_line_records(batch: FeedBatch, source: str) -> bytes:
     """The errors file's JSON lines for the lines cut at MAX_LINE_BYTES, with their first bytes."""
     return b"".join(
@@ -208,7 +202,7 @@ class _Sinks:
             with writing(f"errors file {self.errors_output.display_name}"):
                 self.errors.write(batch, source)
                 if batch.cut_lines:
-                    _write_all(self.errors_output.fd, cut_line_records(batch, source))
+                    self.errors.write_rendered(cut_line_records(batch, source))
         if self.parquet is not None:
             when = batch.received_to.timestamp() if batch.received_to is not None else time.time()
             with writing(f"Parquet file in {self.parquet.directory}"):
