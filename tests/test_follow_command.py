@@ -169,3 +169,18 @@ def test_addresses(text, address):
 @pytest.mark.parametrize("text, seconds", [("1h", 3600), ("15m", 900), ("30s", 30), ("90", 90), ("1d", 86400)])
 def test_periods(text, seconds):
     assert parse_period(text) == seconds
+
+
+@pytest.mark.skipif(not os.path.exists("/dev/full"), reason="needs /dev/full")
+def test_an_output_that_cannot_be_written_ends_the_run_with_its_files_complete(tmp_path):
+    (tmp_path / "pq").mkdir()
+    with AprsTestServer([login_script(CALL, ("send", BEACONS), ("hold",))]) as server:
+        done = subprocess.run(
+            [sys.executable, "-m", "kav_aprs", "follow", f"127.0.0.1:{server.port}", "-o", "/dev/full",
+             "--parquet-dir", "pq"], cwd=tmp_path, capture_output=True, text=True, timeout=15)
+    assert done.returncode == 1
+    assert re.search(r"^kav-aprs follow: \S+Z cannot write /dev/full: No space left on device$", done.stderr, re.M)
+    assert "Traceback" not in done.stderr and "summary:" in done.stderr
+    # The batch that could not be written to /dev/full still went into its Parquet file, completed and named.
+    (parquet,) = (tmp_path / "pq").iterdir()
+    assert pq.read_table(parquet).num_rows == len(_expected(server).beacons)

@@ -10,7 +10,7 @@ import os
 import signal
 import sys
 import time
-from collections.abc import Iterator
+from collections.abc import Callable, Iterator
 from typing import Any
 
 from ..feed import LINE_TOO_LONG, MAX_LINE_BYTES, Feed, FeedBatch, FeedStats
@@ -164,6 +164,12 @@ def cut_line_records(batch: FeedBatch, source: str) -> bytes:
     )
 
 
+def _write_errors(errors: ErrorsWriter, batch: FeedBatch, source: str) -> None:
+    errors.write(batch, source)
+    if batch.cut_lines:
+        errors.write_rendered(cut_line_records(batch, source))
+
+
 class _Sinks:
     """Where each batch goes: records, Parquet files, failed lines."""
 
@@ -195,18 +201,26 @@ class _Sinks:
         return output
 
     def write(self, batch: FeedBatch, source: str) -> None:
-        if self.records is not None and self.records_output is not None:
-            with writing(self.records_output.display_name):
-                self.records.write(batch, source)
-        if self.errors is not None and self.errors_output is not None:
-            with writing(f"errors file {self.errors_output.display_name}"):
-                self.errors.write(batch, source)
-                if batch.cut_lines:
-                    self.errors.write_rendered(cut_line_records(batch, source))
-        if self.parquet is not None:
+        """Writes a batch to every output: one that fails does not keep it from the others."""
+        failures: list[WriteFailed] = []
+
+        def attempt(what: str, write: Callable[[], None]) -> None:
+            try:
+                with writing(what):
+                    write()
+            except WriteFailed as failure:
+                failures.append(failure)
+
+        records, errors, parquet = self.records, self.errors, self.parquet
+        if records is not None and self.records_output is not None:
+            attempt(self.records_output.display_name, lambda: records.write(batch, source))
+        if errors is not None and self.errors_output is not None:
+            attempt(f"errors file {self.errors_output.display_name}", lambda: _write_errors(errors, batch, source))
+        if parquet is not None:
             when = batch.received_to.timestamp() if batch.received_to is not None else time.time()
-            with writing(f"Parquet file in {self.parquet.directory}"):
-                self.parquet.write(batch, source, when)
+            attempt(f"Parquet file in {parquet.directory}", lambda: parquet.write(batch, source, when))
+        if failures:
+            raise failures[0]
 
     def close(self) -> None:
         """Ends every output; the first failure is raised after all are closed."""
@@ -250,11 +264,13 @@ def run(args: argparse.Namespace) -> int:
     source = args.address
     try:
         sinks = _Sinks(args)
-    except (ParquetUnavailable, OSError) as error:
+    except ParquetUnavailable as error:
         feed.close()
-        if isinstance(error, OSError):
-            error = WriteFailed(getattr(error, "filename", None) or "standard output", error)
         message(str(error))
+        return 1
+    except OSError as error:
+        feed.close()
+        message(str(WriteFailed(getattr(error, "filename", None) or "standard output", error)))
         return 1
 
     tally = Tally()
