@@ -38,7 +38,7 @@ def main() -> None:
     figure, axes = plt.subplots(figsize=(8, 3.2))
     bars = axes.barh(labels, rates, color=colours)
     axes.bar_label(bars, fmt="%.2f", padding=3)
-    axes.set_xlabel("million lines per second (median)")
+    axes.set_xlabel("million lines per second of processor time (median)")
     axes.set_title(f"Decoding the bench corpus (Python {report['python']})")
     axes.set_xlim(0, max(rates) * 1.15)
     figure.tight_layout()

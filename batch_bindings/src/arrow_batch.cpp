@@ -180,11 +180,8 @@ Py_ssize_t length(PyObject* self) noexcept {
 }
 
 void dealloc(PyObject* self) noexcept {
-    PyTypeObject* type = Py_TYPE(self);
     batch_of(self).lines.~shared_ptr();
-    auto* free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-    free_slot(self);
-    Py_DecRef(reinterpret_cast<PyObject*>(type));
+    free_instance(self);
 }
 
 // ---------------------------------------------------------------------------
@@ -221,23 +218,14 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {
-    "kav_aprs._native.ArrowBatch",
-    sizeof(ArrowBatchObject),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-    slots,
-};
-
 }  // namespace
 
 PyObject* new_arrow_batch_type(PyObject* module) noexcept {
-    return PyType_FromModuleAndSpec(module, &spec, nullptr);
+    return new_type<ArrowBatchObject>(module, "kav_aprs._native.ArrowBatch", slots);
 }
 
 Owned new_arrow_batch(PyTypeObject* type, std::shared_ptr<const DecodedLines> lines, Table table) {
-    auto* alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-    Owned self(alloc(type, 0));
+    Owned self = allocate_instance(type);
     if (!self) return self;
     ArrowBatchObject& batch = batch_of(self.get());
     new (&batch.lines) std::shared_ptr<const DecodedLines>(std::move(lines));

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "decode_lines.hpp"
-#include "python_refs.hpp"
+#include "python_glue.hpp"
 
 namespace kav::batch {
 

@@ -11,7 +11,7 @@
 #include "arrow_batch.hpp"
 #include "decode_lines.hpp"
 #include "decoded_chunk.hpp"
-#include "python_refs.hpp"
+#include "python_glue.hpp"
 #include "record_text_functions.hpp"
 
 namespace kav::batch {
@@ -143,13 +143,13 @@ PyMethodDef methods[] = {
      METH_FASTCALL,
      PyDoc_STR("write_json_lines(batch, source, fd, /)\n--\n\nWrites the rows of an ArrowBatch "
                "to a file descriptor as JSON lines in UTF-8, each object starting with the given "
-               "source; with fd None, returns them as bytes.")},
+               "source.")},
     {"write_csv_lines",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&write_csv_lines_of)),
      METH_FASTCALL,
      PyDoc_STR("write_csv_lines(batch, source, header, fd, /)\n--\n\nWrites the rows of an "
                "ArrowBatch to a file descriptor as CSV lines in UTF-8, after the header line when "
-               "`header` is true; with fd None, returns them as bytes.")},
+               "`header` is true.")},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,6 +1,7 @@
 // The batch's columns are immutable and shared, so they are read without the
 // interpreter lock; other threads decode meanwhile. The text passes through
-// one buffer per thread that keeps its memory from call to call.
+// one buffer per thread that keeps its memory from call to call: a fresh
+// buffer for every batch would cost a page fault every few rows.
 #include "record_text_functions.hpp"
 
 #include <unistd.h>
@@ -32,23 +33,19 @@ int write_all(int fd, std::string_view text) noexcept {
     return 0;
 }
 
-// Writes the rows of `columns` in `syntax` to `fd`, or, when `fd` is
-// kNoFd, leaves all of them in `buffer`; 0 or the errno of a failed write.
-constexpr int kNoFd = -1;
-
+// Writes the rows of `columns` in `syntax` to `fd`; 0 or the errno of a
+// failed write.
 template <class Columns>
 int write_records(const Columns& columns, Syntax syntax, std::string_view source, bool header,
-                  int fd, std::string& buffer) {
+                  int fd) {
+    thread_local std::string buffer;
     buffer.clear();
     int error = 0;
-    RecordSpill spill;
-    if (fd != kNoFd) {
-        spill = [&](std::string& full) {
-            error = write_all(fd, full);
-            full.clear();
-            return error == 0;
-        };
-    }
+    const RecordSpill spill = [&](std::string& full) {
+        error = write_all(fd, full);
+        full.clear();
+        return error == 0;
+    };
     bool written = false;
     if (syntax == Syntax::JsonLines) {
         written = append_json_lines(buffer, columns, source, spill);
@@ -56,10 +53,8 @@ int write_records(const Columns& columns, Syntax syntax, std::string_view source
         if (header) append_csv_header<Columns>(buffer);
         written = append_csv_rows(buffer, columns, source, spill);
     }
-    if (written && fd != kNoFd) {
-        error = write_all(fd, buffer);
-        buffer.clear();
-    }
+    if (written) error = write_all(fd, buffer);
+    buffer.clear();
     return error;
 }
 
@@ -94,21 +89,18 @@ PyObject* write_records(PyTypeObject* batch_type, PyObject* const* args, Py_ssiz
         if (truth < 0) return nullptr;
         header = truth != 0;
     }
-    const int fd = args[wanted - 1] == Py_None ? kNoFd : PyObject_AsFileDescriptor(args[wanted - 1]);
-    if (fd == -1 && args[wanted - 1] != Py_None) return nullptr;
+    const int fd = PyObject_AsFileDescriptor(args[wanted - 1]);
+    if (fd < 0) return nullptr;
 
     // The source text belongs to the str, which the caller holds until we return.
     const std::string_view source(source_text, static_cast<std::size_t>(source_size));
-    // Kept from call to call: a fresh buffer for every batch would cost a
-    // page fault every few rows.
-    thread_local std::string buffer;
     int error = 0;
     bool out_of_memory = false;
     PyThreadState* thread = PyEval_SaveThread();
     try {
         error = table == Table::Beacons
-                    ? write_records(lines->beacons, syntax, source, header, fd, buffer)
-                    : write_records(lines->errors, syntax, source, header, fd, buffer);
+                    ? write_records(lines->beacons, syntax, source, header, fd)
+                    : write_records(lines->errors, syntax, source, header, fd);
     } catch (const std::bad_alloc&) {
         out_of_memory = true;
     }
@@ -117,11 +109,6 @@ PyObject* write_records(PyTypeObject* batch_type, PyObject* const* args, Py_ssiz
     if (error != 0) {
         errno = error;
         return PyErr_SetFromErrno(PyExc_OSError);
-    }
-    if (fd == kNoFd) {
-        Owned text(PyBytes_FromStringAndSize(buffer.data(), static_cast<Py_ssize_t>(buffer.size())));
-        buffer.clear();
-        return text.release();
     }
     Py_IncRef(Py_None);
     return Py_None;

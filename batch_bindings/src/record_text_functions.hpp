@@ -1,16 +1,14 @@
 // write_json_lines() and write_csv_lines(): an ArrowBatch's rows written as
 // text records straight to a file descriptor, with the interpreter lock
-// released, so that no Python object holds the text on its way out; or, with
-// None for the descriptor, returned as bytes, for threads that format batches
-// which another thread writes in order.
+// released, so that no Python object holds the text on its way out.
 #pragma once
 
-#include "python_refs.hpp"
+#include "python_glue.hpp"
 
 namespace kav::batch {
 
-// write_json_lines(batch, source, fd, /) -> None, or bytes when fd is None;
-// `batch_type` is the module's ArrowBatch. OSError when a write fails.
+// write_json_lines(batch, source, fd, /) -> None; `batch_type` is the
+// module's ArrowBatch. OSError when a write fails.
 PyObject* write_json_lines(PyTypeObject* batch_type, PyObject* const* args,
                            Py_ssize_t nargs) noexcept;
 

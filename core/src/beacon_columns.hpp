@@ -80,7 +80,7 @@ struct ErrorMessage {
 #define KAV_FIELD_VISIT(name, Column, format, value) \
     visit(#name, format, std::type_identity<Column>{});
 #define KAV_FIELD_COUNT(name, Column, format, value) +1
-#define KAV_COLUMN_RESERVE(name, Column, format, value) name##_.reserve(rows);
+#define KAV_COLUMN_RESERVE(name, Column, format, value) reserve_column(name##_, rows, text_bytes);
 #define KAV_COLUMN_APPEND(name, Column, format, value) append_value(name##_, value);
 #define KAV_COLUMN_MEMBER(name, Column, format, value) Column name##_;
 
@@ -103,10 +103,20 @@ struct ErrorMessage {
         void for_each_column(Visit&& visit) const {                                   \
             FIELDS(KAV_COLUMN_VISIT)                                                  \
         }                                                                             \
-        void reserve(std::size_t rows) { FIELDS(KAV_COLUMN_RESERVE) }                 \
+        /* Room for `rows` rows and `text_bytes` bytes in each text column.      */ \
+        void reserve(std::size_t rows, std::size_t text_bytes) {                      \
+            FIELDS(KAV_COLUMN_RESERVE)                                                \
+        }                                                                             \
         void append(__VA_ARGS__) { FIELDS(KAV_COLUMN_APPEND) }                        \
                                                                                       \
       private:                                                                        \
+        template <class Column>                                                       \
+        static void reserve_column(Column& column, std::size_t rows, std::size_t text_bytes) { \
+            column.reserve(rows);                                                     \
+            if constexpr (requires { column.reserve_bytes(text_bytes); }) {           \
+                column.reserve_bytes(text_bytes);                                     \
+            }                                                                         \
+        }                                                                             \
         template <class Column, class Value>                                          \
         static void append_value(Column& column, const Value& value) {                \
             if constexpr (requires { value.append_to(std::declval<std::string&>()); }) { \

@@ -42,7 +42,7 @@ class FlagColumn {
 
     std::size_t size() const noexcept { return size_; }
     bool operator[](std::size_t row) const noexcept {
-        return ((bytes_[row / 8] >> (row % 8)) & 1u) != 0;
+        return ((unsigned{bytes_[row / 8]} >> (row % 8)) & 1u) != 0;
     }
     std::span<const std::uint8_t> bits() const noexcept { return bytes_; }
 
@@ -61,6 +61,7 @@ class TextColumn {
 
     TextColumn() : offsets_{0} {}
     void reserve(std::size_t rows) { offsets_.reserve(rows + 1); }
+    void reserve_bytes(std::size_t bytes) { bytes_.reserve(bytes); }
     void append(std::string_view text) {
         bytes_.append(text);
         end_row();

@@ -10,9 +10,13 @@
 namespace kav {
 namespace {
 
-// A guess at the number of beacon rows, so that the columns seldom grow:
-// beacon lines are rarely shorter than this.
+// A guess at the number of rows a number of bytes holds, so that the columns
+// seldom grow: beacon lines are rarely shorter than this.
 constexpr std::size_t kShortestLikelyLine = 64;
+// The message of an error quotes the rest of its line and adds a few words:
+// about twice the line. Only the bytes written are ever touched, so a guess on
+// the large side costs address space, not memory.
+constexpr std::size_t kMessageBytesPerLineByte = 2;
 
 }  // namespace
 
@@ -35,7 +39,7 @@ Result<DecodedLines, DecodeLimitError> decode_lines(std::string_view data,
     }
     DecodedLines out;
     LineCounts& counts = out.counts;
-    out.beacons.reserve(data.size() / kShortestLikelyLine);
+    out.beacons.reserve(data.size() / kShortestLikelyLine, 0);
     LineSplitter lines(data);
     for (std::string_view line; lines.next(line);) {
         const std::uint64_t line_number = first_line_number + counts.lines++;
@@ -51,6 +55,11 @@ Result<DecodedLines, DecodeLimitError> decode_lines(std::string_view data,
         if (parsed) {
             out.beacons.append(line_number, parsed.value());
             continue;
+        }
+        if (out.errors.rows() == 0) {
+            // The raw lines of the failures fit in the rest of the input.
+            const std::size_t rest = data.size() - static_cast<std::size_t>(line.data() - data.data());
+            out.errors.reserve(rest / kShortestLikelyLine, kMessageBytesPerLineByte * rest);
         }
         out.errors.append(line_number, parsed.error(), line);
         ++counts.failures[error_kind_of(parsed.error())];

@@ -1,6 +1,6 @@
 """The batch decoder: whole lines of bytes into Arrow record batches."""
 
-from typing import Any, final, overload
+from typing import Any, final
 
 @final
 class ArrowBatch:
@@ -35,11 +35,5 @@ class DecodedChunk:
     def errors(self) -> ArrowBatch: ...
 
 def decode(data: bytes | bytearray, first_line_number: int, /) -> DecodedChunk: ...
-@overload
 def write_json_lines(batch: ArrowBatch, source: str, fd: int, /) -> None: ...
-@overload
-def write_json_lines(batch: ArrowBatch, source: str, fd: None, /) -> bytes: ...
-@overload
 def write_csv_lines(batch: ArrowBatch, source: str, header: bool, fd: int, /) -> None: ...
-@overload
-def write_csv_lines(batch: ArrowBatch, source: str, header: bool, fd: None, /) -> bytes: ...

@@ -74,13 +74,25 @@ def _read_up_to(stream: IO[bytes], size: int) -> bytes:
     return b"".join(parts)
 
 
+class _WholeReads:
+    """A decompressing reader offered through ``read`` and ``close`` alone.
+
+    Its ``read1`` would give what one compressed block holds, and cut the
+    input into chunks too small to decode efficiently; ``read`` fills them.
+    """
+
+    def __init__(self, reader: IO[bytes]) -> None:
+        self.read = reader.read
+        self.close = reader.close
+
+
 def _decompressed(stream: IO[bytes]) -> Any:
     """A reader of `stream`'s content, decompressed if its first bytes say so."""
     head = _read_up_to(stream, _SNIFF_BYTES)
     rejoined = _Rejoined(head, stream)
     for magic, opener in _COMPRESSED:
         if head.startswith(magic):
-            return opener(rejoined)
+            return _WholeReads(opener(rejoined))
     return rejoined
 
 

@@ -3,9 +3,7 @@
 Every writer takes one ``Decoded`` batch at a time with the name of the source
 it came from, and writes it out before returning, so that a reader at the other
 end of a pipe sees each batch as soon as it is decoded. The JSON lines and CSV
-are written by the native decoder straight from the columns. Threads that
-decode batches can also format them (``render``, which releases the
-interpreter lock) for one thread to write in order (``write_rendered``).
+are written by the native decoder straight from the columns.
 
 Output files appear whole or not at all: an ``Output`` writes a regular file
 under a temporary name beside it and renames it only when ``commit`` is called;
@@ -118,22 +116,10 @@ def _is_special(name: str) -> bool:
         return False
 
 
-def _write_all(fd: int, data: bytes) -> None:
-    view = memoryview(data)
-    while view:
-        view = view[os.write(fd, view):]
-
-
 class RecordWriter(Protocol):
     """Writes the decoded beacons of each batch to an ``Output``."""
 
     def write(self, decoded: Decoded, source: str) -> None: ...
-
-    def render(self, decoded: Decoded, source: str) -> bytes | None:
-        """What write would write, formatted on any thread; None when only write can."""
-
-    def write_rendered(self, data: bytes) -> None:
-        """Writes what render gave, batches in input order."""
 
     def close(self) -> None:
         """Writes whatever ends the output (a Parquet footer); the Output stays open."""
@@ -147,12 +133,6 @@ class JsonLinesWriter:
 
     def write(self, decoded: Decoded, source: str) -> None:
         _native.write_json_lines(decoded.beacons, source, self._fd)
-
-    def render(self, decoded: Decoded, source: str) -> bytes:
-        return _native.write_json_lines(decoded.beacons, source, None)
-
-    def write_rendered(self, data: bytes) -> None:
-        _write_all(self._fd, data)
 
     def close(self) -> None:
         pass
@@ -169,15 +149,6 @@ class CsvWriter:
     def write(self, decoded: Decoded, source: str) -> None:
         _native.write_csv_lines(decoded.beacons, source, self._header, self._fd)
         self._header = False
-
-    def render(self, decoded: Decoded, source: str) -> bytes:
-        return _native.write_csv_lines(decoded.beacons, source, False, None)
-
-    def write_rendered(self, data: bytes) -> None:
-        if self._header:
-            _native.write_csv_lines(decode(b"").beacons, "", True, self._fd)
-            self._header = False
-        _write_all(self._fd, data)
 
     def close(self) -> None:
         if self._header:
@@ -225,12 +196,6 @@ class ParquetWriter:
         if table.num_rows:
             self._writer.write_table(table, row_group_size=table.num_rows)
 
-    def render(self, decoded: Decoded, source: str) -> None:
-        return None  # row groups are written in order by write
-
-    def write_rendered(self, data: bytes) -> None:
-        raise NotImplementedError("Parquet batches are written by write()")
-
     def close(self) -> None:
         if self._writer is None:
             self.write(decode(b""), "")
@@ -256,9 +221,3 @@ class ErrorsWriter:
     def write(self, decoded: Decoded, source: str) -> None:
         if decoded.failed:
             _native.write_json_lines(decoded.errors, source, self._fd)
-
-    def render(self, decoded: Decoded, source: str) -> bytes:
-        return _native.write_json_lines(decoded.errors, source, None) if decoded.failed else b""
-
-    def write_rendered(self, data: bytes) -> None:
-        _write_all(self._fd, data)

@@ -6,7 +6,6 @@ import argparse
 import collections
 import concurrent.futures
 import contextlib
-import functools
 import lzma
 import os
 import stat
@@ -14,7 +13,7 @@ import sys
 import time
 import zlib
 from collections.abc import Iterator
-from typing import IO, Any, NamedTuple
+from typing import IO, Any
 
 from .. import _chunks, _sources
 from .._decoded import Decoded, decode
@@ -157,35 +156,20 @@ def _line_count(chunk: bytes) -> int:
     return lines
 
 
-class _Batch(NamedTuple):
-    """A decoded chunk, and its records and failures already formatted, when they are."""
-
-    decoded: Decoded
-    records: bytes | None = None
-    failures: bytes | None = None
-
-
-def _decode_and_render(chunk: bytes, first_line_number: int, writer: RecordWriter,
-                       errors: ErrorsWriter | None, source: str) -> _Batch:
-    decoded = decode(chunk, first_line_number=first_line_number)
-    return _Batch(decoded, writer.render(decoded, source),
-                  errors.render(decoded, source) if errors is not None else None)
-
-
-def _in_order(chunks: Iterator[bytes], executor: concurrent.futures.Executor, jobs: int,
-              waits_for_writer: bool, work: Any) -> Iterator[_Batch]:
-    """``work(chunk, first_line_number)`` for each chunk on the executor's threads, in input order.
+def _decoded_in_order(chunks: Iterator[bytes], executor: concurrent.futures.Executor, jobs: int,
+                      waits_for_writer: bool) -> Iterator[Decoded]:
+    """Decodes chunks on the executor's threads, yielding them in input order.
 
     At most `jobs` chunks are in flight. A read error is raised after every
     chunk read before it has been yielded. When the input waits on a writer,
-    what is done goes out before the next read, which may wait long.
+    what is decoded goes out before the next read, which may wait long.
     """
-    pending: collections.deque[concurrent.futures.Future[_Batch]] = collections.deque()
+    pending: collections.deque[concurrent.futures.Future[Decoded]] = collections.deque()
     line_number = 1
     failure: BaseException | None = None
     try:
         for chunk in chunks:
-            pending.append(executor.submit(work, chunk, line_number))
+            pending.append(executor.submit(decode, chunk, first_line_number=line_number))
             line_number += _line_count(chunk)
             while pending and (len(pending) > jobs or pending[0].done() or waits_for_writer):
                 yield pending.popleft().result()
@@ -198,7 +182,7 @@ def _in_order(chunks: Iterator[bytes], executor: concurrent.futures.Executor, jo
 
 
 def _batches(stream: IO[bytes], args: argparse.Namespace,
-             executor: concurrent.futures.Executor | None, work: Any) -> Iterator[_Batch]:
+             executor: concurrent.futures.Executor | None) -> Iterator[Decoded]:
     with _sources.open_lines(stream) as reader:
         chunks = _chunks.whole_lines(reader, args.batch_bytes)
         if executor is None:
@@ -206,9 +190,9 @@ def _batches(stream: IO[bytes], args: argparse.Namespace,
             for chunk in chunks:
                 decoded = decode(chunk, first_line_number=line_number)
                 line_number += decoded.lines
-                yield _Batch(decoded)
+                yield decoded
         else:
-            yield from _in_order(chunks, executor, args.jobs, _waits_for_writer(stream), work)
+            yield from _decoded_in_order(chunks, executor, args.jobs, _waits_for_writer(stream))
 
 
 class _Run:
@@ -229,41 +213,33 @@ class _Run:
             self.progress.clear()
         print(f"{NAME}: {text}", file=sys.stderr, flush=True)
 
-    def write(self, batch: _Batch, source: str) -> None:
+    def write(self, decoded: Decoded, source: str) -> None:
         try:
-            if batch.records is None:
-                self.writer.write(batch.decoded, source)
-            else:
-                self.writer.write_rendered(batch.records)
+            self.writer.write(decoded, source)
         except OSError as error:
             raise WriteFailed(self.output.display_name, error) from None
         if self.errors is not None:
             assert self.errors_output is not None
             try:
-                if batch.failures is None:
-                    self.errors.write(batch.decoded, source)
-                else:
-                    self.errors.write_rendered(batch.failures)
+                self.errors.write(decoded, source)
             except OSError as error:
                 raise WriteFailed(f"errors file {self.errors_output.display_name}", error) from None
 
     def decode_input(self, name: str, executor: concurrent.futures.Executor | None) -> None:
         source = _source_name(name)
         read_before = self.tally.bytes_read
-        # Threads decode each chunk and format its records, which are then written in order.
-        work = functools.partial(_decode_and_render, writer=self.writer, errors=self.errors, source=source)
         with contextlib.ExitStack() as stack:
             try:
                 raw = sys.stdin.buffer if name == STDIO else stack.enter_context(open(name, "rb"))
                 counted = _CountingReader(raw)
-                batches = _batches(counted, self.args, executor, work)
+                batches = _batches(counted, self.args, executor)
                 while True:
                     try:
-                        batch = next(batches)
+                        decoded = next(batches)
                     except StopIteration:
                         break
-                    self.write(batch, source)
-                    self.tally.add(batch.decoded)
+                    self.write(decoded, source)
+                    self.tally.add(decoded)
                     self.tally.bytes_read = read_before + counted.bytes_read
                     if self.progress is not None:
                         self.progress.update(self.tally)
