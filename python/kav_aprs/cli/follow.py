@@ -164,10 +164,11 @@ def cut_line_records(batch: FeedBatch, source: str) -> bytes:
     )
 
 
-def _write_errors(errors: ErrorsWriter, batch: FeedBatch, source: str) -> None:
+def _write_errors(errors: ErrorsWriter, output: Output, batch: FeedBatch, source: str) -> None:
     errors.write(batch, source)
-    if batch.cut_lines:
-        errors.write_rendered(cut_line_records(batch, source))
+    records = memoryview(cut_line_records(batch, source))
+    while records:  # os.write may write part of it when a signal comes
+        records = records[os.write(output.fd, records):]
 
 
 class _Sinks:
@@ -214,8 +215,10 @@ class _Sinks:
         records, errors, parquet = self.records, self.errors, self.parquet
         if records is not None and self.records_output is not None:
             attempt(self.records_output.display_name, lambda: records.write(batch, source))
-        if errors is not None and self.errors_output is not None:
-            attempt(f"errors file {self.errors_output.display_name}", lambda: _write_errors(errors, batch, source))
+        errors_output = self.errors_output
+        if errors is not None and errors_output is not None:
+            attempt(f"errors file {errors_output.display_name}",
+                    lambda: _write_errors(errors, errors_output, batch, source))
         if parquet is not None:
             when = batch.received_to.timestamp() if batch.received_to is not None else time.time()
             attempt(f"Parquet file in {parquet.directory}", lambda: parquet.write(batch, source, when))
