@@ -74,7 +74,7 @@ bench_package_venv() {
     local venv="$ROOT/build/$name/venv-$version"
     [ -x "$venv/bin/python" ] || "$python" -m venv "$venv"
     "$venv/bin/python" -m pip install -q --upgrade pip
-    "$venv/bin/python" -m pip install -q "$@"
+    [ $# -eq 0 ] || "$venv/bin/python" -m pip install -q "$@"
     CMAKE_BUILD_PARALLEL_LEVEL=2 "$venv/bin/python" -m pip install -q --force-reinstall --no-deps "$ROOT" \
         --config-settings=build-dir="build/$name/wheel-$version"
     BENCH_PYTHON="$venv/bin/python"

@@ -13,10 +13,12 @@ written in place.
 
 from __future__ import annotations
 
+import contextlib
 import os
 import stat
 import sys
 import tempfile
+from collections.abc import Iterator
 from typing import Any, Protocol
 
 from . import _native
@@ -25,10 +27,29 @@ from ._decoded import Decoded, decode
 STDIO = "-"
 
 
+class WriteFailed(Exception):
+    """An output could not be written; the message names it and says why."""
+
+    def __init__(self, what: str, error: OSError) -> None:
+        super().__init__(f"cannot write {what}: {error.strerror or error}")
+        self.error = error
+
+
+@contextlib.contextmanager
+def writing(what: str) -> Iterator[None]:
+    """Turns an OSError raised while writing `what` into a WriteFailed naming it."""
+    try:
+        yield
+    except OSError as error:
+        raise WriteFailed(what, error) from None
+
+
 class Output:
     """A destination for bytes: standard output (``"-"``) or a named file."""
 
-    def __init__(self, name: str, *, stdio: Any = None) -> None:
+    def __init__(self, name: str, *, stdio: Any = None, append: bool = False) -> None:
+        """`append` writes a named file in place, after what it holds: for records
+        that must be readable while they are written, and kept from one run to the next."""
         self.name = name
         self._final: str | None = None  # the file to rename to on commit
         self._temporary: str | None = None
@@ -40,7 +61,9 @@ class Output:
             self.fd = stream.fileno()
             return
         self.display_name = name
-        if _is_special(name):
+        if append:
+            self.fd = os.open(name, os.O_WRONLY | os.O_CREAT | os.O_APPEND | os.O_CLOEXEC, 0o666)
+        elif _is_special(name):
             self.fd = os.open(name, os.O_WRONLY | os.O_CREAT | os.O_TRUNC | os.O_CLOEXEC, 0o666)
         else:
             directory, base = os.path.split(os.path.abspath(name))
@@ -118,9 +141,10 @@ class JsonLinesWriter:
 class CsvWriter:
     """A header line, then one CSV line a beacon, in the JSON lines' field order."""
 
-    def __init__(self, output: Output) -> None:
+    def __init__(self, output: Output, *, header: bool = True) -> None:
+        """`header` False continues a file that already has its header line."""
         self._fd = output.fd
-        self._header = True
+        self._header = header
 
     def write(self, decoded: Decoded, source: str) -> None:
         _native.write_csv_lines(decoded.beacons, source, self._header, self._fd)

@@ -12,10 +12,10 @@ import sys
 from collections.abc import Sequence
 
 from .. import __version__
-from . import decode
+from . import decode, follow
 
 PROG = "kav-aprs"
-SUBCOMMANDS = (decode,)
+SUBCOMMANDS = (decode, follow)
 
 EXIT_STATUS = """\
 exit status:

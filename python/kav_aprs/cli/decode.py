@@ -24,6 +24,7 @@ from ..writers import (
     Output,
     ParquetUnavailable,
     RecordWriter,
+    WriteFailed,
 )
 from .report import ProgressLine, Tally, write_summary
 
@@ -96,12 +97,6 @@ def _positive(text: str) -> int:
     if value < 1:
         raise argparse.ArgumentTypeError(f"must be at least 1, not {value}")
     return value
-
-
-class _WriteFailed(Exception):
-    def __init__(self, what: str, error: OSError) -> None:
-        super().__init__(f"cannot write {what}: {error.strerror or error}")
-        self.error = error
 
 
 class _CountingReader:
@@ -222,13 +217,13 @@ class _Run:
         try:
             self.writer.write(decoded, source)
         except OSError as error:
-            raise _WriteFailed(self.output.display_name, error) from None
+            raise WriteFailed(self.output.display_name, error) from None
         if self.errors is not None:
             assert self.errors_output is not None
             try:
                 self.errors.write(decoded, source)
             except OSError as error:
-                raise _WriteFailed(f"errors file {self.errors_output.display_name}", error) from None
+                raise WriteFailed(f"errors file {self.errors_output.display_name}", error) from None
 
     def decode_input(self, name: str, executor: concurrent.futures.Executor | None) -> None:
         source = _source_name(name)
@@ -298,17 +293,17 @@ def run(args: argparse.Namespace) -> int:
             writer.close()
             output.commit()
         except OSError as error:
-            raise _WriteFailed(output.display_name, error) from None
+            raise WriteFailed(output.display_name, error) from None
         if errors_output is not None:
             try:
                 errors_output.commit()
             except OSError as error:
-                raise _WriteFailed(f"errors file {errors_output.display_name}", error) from None
+                raise WriteFailed(f"errors file {errors_output.display_name}", error) from None
     except ParquetUnavailable as error:
         print(f"{NAME}: {error}", file=sys.stderr)
         _discard(opened)
         return 1
-    except _WriteFailed as failure:
+    except WriteFailed as failure:
         _discard(opened)
         if isinstance(failure.error, BrokenPipeError) and args.output == STDIO:
             raise failure.error from None  # the reader of standard output left: end quietly

@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import collections
 import time
+from collections.abc import Sequence
 from typing import Callable, TextIO
 
 from .._decoded import Decoded
@@ -88,13 +89,16 @@ class ProgressLine:
             self._width = 0
 
 
-def write_summary(stream: TextIO, tally: Tally, seconds: float) -> None:
+def write_summary(stream: TextIO, tally: Tally, seconds: float,
+                  more: Sequence[tuple[str, int]] = ()) -> None:
+    """The summary: the tally's counts, then `more` (label, count) rows of the command's own."""
     rate = tally.lines / max(seconds, 1e-9)
     rows = [("lines read", tally.lines), ("decoded", tally.decoded), ("failed", tally.failed)]
     rows += [(f"  {kind}", count) for kind, count in sorted(tally.failures.items())]
     rows += [("comments", tally.comments), ("blank", tally.blank)]
     if tally.unreadable_inputs:
         rows.append(("unreadable inputs", tally.unreadable_inputs))
+    rows += more
     width = max(len(label) for label, _ in rows)
     stream.write(f"summary: {tally.lines} lines in {seconds:.3f} s, {rate:,.0f} lines/s\n")
     for label, count in rows:
