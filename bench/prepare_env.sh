@@ -4,19 +4,7 @@
 # directory. Sets BENCH_PYTHON and FLOOR_DIR.
 
 prepare_bench_env() {
-    require_packages g++ cmake ninja-build
-    use_pyenv_interpreters
-    local python=${PYTHON:-python3.11}
-    local version
-    version=$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
-    local venv="$ROOT/build/bench-module/venv-$version"
-    [ -x "$venv/bin/python" ] || "$python" -m venv "$venv"
-    "$venv/bin/python" -m pip install -q --upgrade pip
-    "$venv/bin/python" -m pip install -q aprslib
-    # A Release build, as users get it; its own build dir so no other build collides.
-    "$venv/bin/python" -m pip install -q --force-reinstall --no-deps "$ROOT" \
-        --config-settings=build-dir="build/bench-module/wheel-$version"
-    BENCH_PYTHON="$venv/bin/python"
+    bench_package_venv bench-module aprslib
 
     FLOOR_DIR=$(mktemp -d)
     trap 'rm -rf "$FLOOR_DIR"' EXIT

@@ -58,3 +58,24 @@ bootstrap() {
     NOX_PYTHON=$(tools_python)
     cd "$ROOT"
 }
+
+# A virtual environment build/<name>/venv-<version> holding the given PyPI
+# packages and a Release build of this checkout, as users get it (its own build
+# directory, so no other build collides). PYTHON picks the interpreter
+# (default: pyenv's 3.11). Sets BENCH_PYTHON.
+bench_package_venv() {
+    local name=$1
+    shift
+    require_packages g++ cmake ninja-build
+    use_pyenv_interpreters
+    local python=${PYTHON:-python3.11}
+    local version
+    version=$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+    local venv="$ROOT/build/$name/venv-$version"
+    [ -x "$venv/bin/python" ] || "$python" -m venv "$venv"
+    "$venv/bin/python" -m pip install -q --upgrade pip
+    [ $# -eq 0 ] || "$venv/bin/python" -m pip install -q "$@"
+    CMAKE_BUILD_PARALLEL_LEVEL=2 "$venv/bin/python" -m pip install -q --force-reinstall --no-deps "$ROOT" \
+        --config-settings=build-dir="build/$name/wheel-$version"
+    BENCH_PYTHON="$venv/bin/python"
+}

@@ -233,4 +233,12 @@ Owned new_arrow_batch(PyTypeObject* type, std::shared_ptr<const DecodedLines> li
     return self;
 }
 
+std::shared_ptr<const DecodedLines> lines_of_batch(PyObject* object, PyTypeObject* type,
+                                                    Table& table) noexcept {
+    if (PyObject_TypeCheck(object, type) == 0) return nullptr;
+    const ArrowBatchObject& batch = batch_of(object);
+    table = batch.table;
+    return batch.lines;
+}
+
 }  // namespace kav::batch

@@ -17,4 +17,9 @@ PyObject* new_arrow_batch_type(PyObject* module) noexcept;
 // An ArrowBatch of `type` over one table of `lines`, which it shares.
 Owned new_arrow_batch(PyTypeObject* type, std::shared_ptr<const DecodedLines> lines, Table table);
 
+// The lines whose table `object` exports, and which table, for other readers
+// of the same columns; null when `object` is not an ArrowBatch of `type`.
+std::shared_ptr<const DecodedLines> lines_of_batch(PyObject* object, PyTypeObject* type,
+                                                    Table& table) noexcept;
+
 }  // namespace kav::batch

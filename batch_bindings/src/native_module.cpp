@@ -12,6 +12,7 @@
 #include "decode_lines.hpp"
 #include "decoded_chunk.hpp"
 #include "python_glue.hpp"
+#include "record_text_functions.hpp"
 
 namespace kav::batch {
 namespace {
@@ -116,12 +117,39 @@ PyObject* decode(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noex
 }
 
 // ---------------------------------------------------------------------------
+// Text records of a decoded table.
+
+PyTypeObject* batch_type_of(PyObject* module) noexcept {
+    return reinterpret_cast<PyTypeObject*>(state_of(module).arrow_batch_type);
+}
+
+PyObject* write_json_lines_of(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
+    return write_json_lines(batch_type_of(module), args, nargs);
+}
+
+PyObject* write_csv_lines_of(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
+    return write_csv_lines(batch_type_of(module), args, nargs);
+}
+
+// ---------------------------------------------------------------------------
 // The module.
 
 PyMethodDef methods[] = {
     {"decode", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&decode)), METH_FASTCALL,
      PyDoc_STR("decode(data, first_line_number, /)\n--\n\nDecodes every line of `data` (bytes "
                "or bytearray), numbering them from `first_line_number`.")},
+    {"write_json_lines",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&write_json_lines_of)),
+     METH_FASTCALL,
+     PyDoc_STR("write_json_lines(batch, source, fd, /)\n--\n\nWrites the rows of an ArrowBatch "
+               "to a file descriptor as JSON lines in UTF-8, each object starting with the given "
+               "source.")},
+    {"write_csv_lines",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&write_csv_lines_of)),
+     METH_FASTCALL,
+     PyDoc_STR("write_csv_lines(batch, source, header, fd, /)\n--\n\nWrites the rows of an "
+               "ArrowBatch to a file descriptor as CSV lines in UTF-8, after the header line when "
+               "`header` is true.")},
     {nullptr, nullptr, 0, nullptr},
 };
 

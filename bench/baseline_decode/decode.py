@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
 """Decodes KAV APRS aircraft beacon lines into JSON lines or CSV.
 
+(The record-by-record decode tool that `kav-aprs decode` replaced, kept
+unchanged as the yardstick of bench/bench_decode.py.)
+
 Reads the files named on the command line ("-" for standard input; with no
-argument, the bundled sample_beacons.txt) and writes one record per decoded
+argument, the bundled samples/beacons.txt) and writes one record per decoded
 beacon to standard output. Lines are read as bytes, because a beacon line is
 not necessarily valid UTF-8, and only the line break itself ("\\n" or "\\r\\n")
 is removed; blank lines are skipped. NaN and the infinities appear as the texts
@@ -27,7 +30,7 @@ import kav_aprs_parser_pyo3 as kav
 from beacon_output import WRITERS, beacon_record
 from decode_report import DecodeTally, ProgressLine, error_kind, write_summary
 
-SAMPLE = pathlib.Path(__file__).with_name("sample_beacons.txt")
+SAMPLE = pathlib.Path(__file__).resolve().parents[2] / "samples" / "beacons.txt"
 STDIO = "-"
 
 

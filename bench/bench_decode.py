@@ -1,0 +1,122 @@
+"""Benchmark of the kav-aprs decode command, each case one run of a separate process.
+
+The input is the bench corpus repeated into a file of --lines lines (one in ten
+bad), the output a file. Beside the command's formats and thread counts: the
+record-by-record tool it replaced (bench/baseline_decode/decode.py) and a bare
+Python loop of parse calls over the same lines, in the same run. Wall time is
+quoted with the processor time (user + system) of the process, which a busy
+machine inflates less. Run through scripts/bench-decode.sh.
+"""
+
+from __future__ import annotations
+
+import argparse
+import gzip
+import json
+import os
+import pathlib
+import resource
+import subprocess
+import sys
+import tempfile
+import time
+
+import corpus_lines
+
+BENCH = pathlib.Path(__file__).resolve().parent
+COMMAND = pathlib.Path(sys.executable).with_name("kav-aprs")
+BASELINE = BENCH / "baseline_decode" / "decode.py"
+
+# The bare loop: what any decoding must at least cost in Python, one call a line.
+PARSE_LOOP = """
+import sys
+import kav_aprs_parser_pyo3 as kav
+parse = kav.parse_kav_aprs_aircraft_beacon
+decoded = 0
+with open(sys.argv[1], "rb") as lines:
+    for line in lines:
+        try:
+            parse(line.rstrip(b"\\n"))
+            decoded += 1
+        except ValueError:
+            pass
+"""
+# Reading the gzip file to its end, as the command does, without decoding.
+GUNZIP = """
+import gzip, sys
+with gzip.open(sys.argv[1], "rb") as f:
+    while f.read1(8 << 20):
+        pass
+"""
+
+
+def write_input(directory: pathlib.Path, lines: int) -> tuple[pathlib.Path, pathlib.Path]:
+    valid = corpus_lines.load("valid")
+    bad = corpus_lines.load("bad")
+    chosen = [bad[(i // 10) % len(bad)] if i % 10 == 9 else valid[i % len(valid)] for i in range(lines)]
+    plain = directory / "beacons.txt"
+    plain.write_bytes(b"\n".join(chosen) + b"\n")
+    packed = directory / "beacons.txt.gz"
+    packed.write_bytes(gzip.compress(plain.read_bytes(), compresslevel=6))
+    return plain, packed
+
+
+def timed(argv: list[str], stdout_path: str) -> tuple[float, float]:
+    """Wall seconds and processor seconds (user + system) of one run of `argv`."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    started = time.perf_counter()
+    with open(stdout_path, "wb") as stdout:
+        subprocess.run(argv, check=True, stdout=stdout, stderr=subprocess.DEVNULL)
+    wall = time.perf_counter() - started
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+    return wall, cpu
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--lines", type=int, default=1_000_000)
+    parser.add_argument("--json", type=pathlib.Path, help="write the figures here")
+    parser.add_argument("--skip-baseline", action="store_true", help="leave out the slow old tool")
+    args = parser.parse_args()
+
+    with tempfile.TemporaryDirectory(dir=os.environ.get("BENCH_TMP")) as folder:
+        work = pathlib.Path(folder)
+        plain, packed = write_input(work, args.lines)
+        out = str(work / "out")
+        decode = [str(COMMAND), "decode", "--quiet", "-o", out]
+        cases = {
+            "jsonl": decode + [str(plain)],
+            "csv": decode + ["--format", "csv", str(plain)],
+            "parquet": decode + ["--format", "parquet", str(plain)],
+            "jsonl, --jobs 2": decode + ["--jobs", "2", str(plain)],
+            "jsonl, gzip input": decode + [str(packed)],
+            "gzip decompression alone": [sys.executable, "-c", GUNZIP, str(packed)],
+            "bare Python loop of parse calls": [sys.executable, "-c", PARSE_LOOP, str(plain)],
+        }
+        if not args.skip_baseline:
+            cases["bench/baseline_decode/decode.py (jsonl)"] = [
+                sys.executable, str(BASELINE), str(plain)]
+        results = {}
+        for label, argv in cases.items():
+            wall, cpu = timed(argv, out)  # the old tool writes to standard output
+            results[label] = {"wall_s": wall, "cpu_s": cpu, "lines_per_s": args.lines / wall,
+                              "lines_per_cpu_s": args.lines / cpu}
+
+    print(f"{args.lines:,} lines (one in ten bad), output to a file, one run each")
+    print("| case | wall s | lines/s | CPU s | lines per CPU s |")
+    print("|---|---|---|---|---|")
+    for label, r in results.items():
+        print(f"| {label} | {r['wall_s']:.2f} | {r['lines_per_s'] / 1e6:.2f} M | {r['cpu_s']:.2f} "
+              f"| {r['lines_per_cpu_s'] / 1e6:.2f} M |")
+    one, two = results["jsonl"], results["jsonl, --jobs 2"]
+    print(f"--jobs 2 over --jobs 1: {one['wall_s'] / two['wall_s']:.2f} x (wall)")
+    gz = results["jsonl, gzip input"]["cpu_s"] - one["cpu_s"]
+    print(f"gzip input costs {gz:.2f} CPU s more than plain; decompression alone "
+          f"{results['gzip decompression alone']['cpu_s']:.2f} CPU s")
+    if args.json:
+        args.json.write_text(json.dumps({"lines": args.lines, "results": results}, indent=2))
+
+
+if __name__ == "__main__":
+    main()

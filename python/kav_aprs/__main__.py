@@ -1,0 +1,7 @@
+"""``python -m kav_aprs``: the same as the ``kav-aprs`` command."""
+
+import sys
+
+from .cli import main
+
+sys.exit(main())

@@ -1,0 +1,61 @@
+"""The ``kav-aprs`` command: one subcommand a job, each in a module of its own.
+
+A subcommand module has ``add_parser(subparsers)``, which adds its parser and
+sets ``run`` (a function of the parsed arguments returning the exit status).
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import sys
+from collections.abc import Sequence
+
+from .. import __version__
+from . import decode, follow
+
+PROG = "kav-aprs"
+SUBCOMMANDS = (decode, follow)
+
+EXIT_STATUS = """\
+exit status:
+  0  every input was read and every output written (lines that fail to
+     decode do not change it)
+  1  an input could not be read or an output could not be written
+  2  the command line was wrong
+"""
+
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog=PROG,
+        description="Decode KAV APRS aircraft beacon lines.",
+        epilog=EXIT_STATUS,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    parser.add_argument("--version", action="version", version=f"{PROG} {__version__}")
+    subparsers = parser.add_subparsers(title="commands", metavar="COMMAND", dest="command", required=True)
+    for command in SUBCOMMANDS:
+        command.add_parser(subparsers, epilog=EXIT_STATUS)
+    return parser
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    parser = build_parser()
+    args = parser.parse_args(argv)
+    try:
+        return int(args.run(args))
+    except KeyboardInterrupt:
+        return 130
+    except BrokenPipeError:
+        # The reader went away (`| head`): stop quietly, and keep the
+        # interpreter from failing again when it flushes at exit.
+        quiet_stdout()
+        return 1
+
+
+def quiet_stdout() -> None:
+    """Points standard output at /dev/null, so that the flush at exit cannot fail."""
+    devnull = os.open(os.devnull, os.O_WRONLY)
+    os.dup2(devnull, sys.stdout.fileno())
+    os.close(devnull)

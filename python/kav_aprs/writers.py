@@ -1,0 +1,223 @@
+"""Where decoded batches go: JSON lines, CSV or Parquet records, and failed lines.
+
+Every writer takes one ``Decoded`` batch at a time with the name of the source
+it came from, and writes it out before returning, so that a reader at the other
+end of a pipe sees each batch as soon as it is decoded. The JSON lines and CSV
+are written by the native decoder straight from the columns.
+
+Output files appear whole or not at all: an ``Output`` writes a regular file
+under a temporary name beside it and renames it only when ``commit`` is called;
+standard output and special files (a terminal, a pipe, ``/dev/null``) are
+written in place.
+"""
+
+from __future__ import annotations
+
+import contextlib
+import os
+import stat
+import sys
+import tempfile
+from collections.abc import Iterator
+from typing import Any, Protocol
+
+from . import _native
+from ._decoded import Decoded, decode
+
+STDIO = "-"
+
+
+class WriteFailed(Exception):
+    """An output could not be written; the message names it and says why."""
+
+    def __init__(self, what: str, error: OSError) -> None:
+        super().__init__(f"cannot write {what}: {error.strerror or error}")
+        self.error = error
+
+
+@contextlib.contextmanager
+def writing(what: str) -> Iterator[None]:
+    """Turns an OSError raised while writing `what` into a WriteFailed naming it."""
+    try:
+        yield
+    except OSError as error:
+        raise WriteFailed(what, error) from None
+
+
+class Output:
+    """A destination for bytes: standard output (``"-"``) or a named file."""
+
+    def __init__(self, name: str, *, stdio: Any = None, append: bool = False) -> None:
+        """`append` writes a named file in place, after what it holds: for records
+        that must be readable while they are written, and kept from one run to the next."""
+        self.name = name
+        self._final: str | None = None  # the file to rename to on commit
+        self._temporary: str | None = None
+        self._own_fd = False
+        if name == STDIO:
+            stream = stdio if stdio is not None else sys.stdout
+            stream.flush()
+            self.display_name = "standard output"
+            self.fd = stream.fileno()
+            return
+        self.display_name = name
+        if append:
+            self.fd = os.open(name, os.O_WRONLY | os.O_CREAT | os.O_APPEND | os.O_CLOEXEC, 0o666)
+        elif _is_special(name):
+            self.fd = os.open(name, os.O_WRONLY | os.O_CREAT | os.O_TRUNC | os.O_CLOEXEC, 0o666)
+        else:
+            directory, base = os.path.split(os.path.abspath(name))
+            self.fd, self._temporary = tempfile.mkstemp(prefix=f".{base}.", suffix=".part", dir=directory)
+            self._final = name
+        self._own_fd = True
+
+    @property
+    def path(self) -> str | None:
+        """The path that writers working by name (Parquet) write to; None for standard output."""
+        if self.name == STDIO:
+            return None
+        return self._temporary or self.name
+
+    def commit(self) -> None:
+        """Closes the file and gives it its name; raises OSError on failure."""
+        self._close()
+        if self._temporary is not None:
+            # mkstemp makes the file private; give it the mode a new file gets.
+            umask = os.umask(0)
+            os.umask(umask)
+            os.chmod(self._temporary, 0o666 & ~umask)
+            os.replace(self._temporary, self._final)
+            self._temporary = None
+
+    def discard(self) -> None:
+        """Closes the file and removes what was written under the temporary name."""
+        try:
+            self._close()
+        except OSError:
+            pass
+        if self._temporary is not None:
+            try:
+                os.unlink(self._temporary)
+            except OSError:
+                pass
+            self._temporary = None
+
+    def _close(self) -> None:
+        if self._own_fd:
+            self._own_fd = False
+            os.close(self.fd)
+
+
+def _is_special(name: str) -> bool:
+    """Whether `name` exists and is not a regular file (a device, a pipe, a terminal)."""
+    try:
+        return not stat.S_ISREG(os.stat(name).st_mode)
+    except FileNotFoundError:
+        return False
+
+
+class RecordWriter(Protocol):
+    """Writes the decoded beacons of each batch to an ``Output``."""
+
+    def write(self, decoded: Decoded, source: str) -> None: ...
+
+    def close(self) -> None:
+        """Writes whatever ends the output (a Parquet footer); the Output stays open."""
+
+
+class JsonLinesWriter:
+    """One JSON object a beacon: source, line_number, then the beacon's fields."""
+
+    def __init__(self, output: Output) -> None:
+        self._fd = output.fd
+
+    def write(self, decoded: Decoded, source: str) -> None:
+        _native.write_json_lines(decoded.beacons, source, self._fd)
+
+    def close(self) -> None:
+        pass
+
+
+class CsvWriter:
+    """A header line, then one CSV line a beacon, in the JSON lines' field order."""
+
+    def __init__(self, output: Output, *, header: bool = True) -> None:
+        """`header` False continues a file that already has its header line."""
+        self._fd = output.fd
+        self._header = header
+
+    def write(self, decoded: Decoded, source: str) -> None:
+        _native.write_csv_lines(decoded.beacons, source, self._header, self._fd)
+        self._header = False
+
+    def close(self) -> None:
+        if self._header:
+            # No batch came: the file still says what its columns are.
+            self.write(decode(b""), "")
+
+
+class ParquetUnavailable(Exception):
+    """pyarrow, which writes Parquet, is not installed."""
+
+
+class ParquetWriter:
+    """A Parquet file, zstd-compressed, one row group per batch.
+
+    The columns are the beacon table's, after a ``source`` column; the
+    enumerations stay dictionary columns.
+    """
+
+    def __init__(self, output: Output) -> None:
+        if output.path is None:
+            raise ValueError("Parquet needs a file: give one with -o")
+        try:
+            import pyarrow as pa
+            import pyarrow.parquet as pq
+        except ImportError:
+            raise ParquetUnavailable(
+                "writing Parquet needs pyarrow: pip install 'kav_aprs_parser_pyo3[parquet]'"
+            ) from None
+        self._pa = pa
+        self._pq = pq
+        self._path = output.path
+        self._writer: Any = None
+
+    def _with_source(self, decoded: Decoded, source: str) -> Any:
+        pa = self._pa
+        table = pa.table(decoded.beacons)
+        indices = pa.repeat(pa.scalar(0, pa.int32()), table.num_rows)
+        sources = pa.DictionaryArray.from_arrays(indices, pa.array([source], pa.string()))
+        return table.add_column(0, "source", sources)
+
+    def write(self, decoded: Decoded, source: str) -> None:
+        table = self._with_source(decoded, source)
+        if self._writer is None:
+            self._writer = self._pq.ParquetWriter(self._path, table.schema, compression="zstd")
+        if table.num_rows:
+            self._writer.write_table(table, row_group_size=table.num_rows)
+
+    def close(self) -> None:
+        if self._writer is None:
+            self.write(decode(b""), "")
+        self._writer.close()
+
+
+WRITERS: dict[str, type[JsonLinesWriter] | type[CsvWriter] | type[ParquetWriter]] = {
+    "jsonl": JsonLinesWriter,
+    "csv": CsvWriter,
+    "parquet": ParquetWriter,
+}
+
+
+class ErrorsWriter:
+    """Every failed line as a JSON line: source, line_number, error_kind, error, line.
+
+    The line's bytes that are not UTF-8 appear as ``\\xNN``.
+    """
+
+    def __init__(self, output: Output) -> None:
+        self._fd = output.fd
+
+    def write(self, decoded: Decoded, source: str) -> None:
+        if decoded.failed:
+            _native.write_json_lines(decoded.errors, source, self._fd)

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Feed benchmark: lines a second that kav_aprs.feed decodes from a loopback
+# server bursting 1,000,000 lines, against reading the same bytes from a plain
+# socket and decoding them in memory, measured in the same run. Prints medians
+# and ratios and writes bench/results-feed.json.
+#
+#   scripts/bench-feed.sh                      # 5 repetitions, about half a minute
+#   scripts/bench-feed.sh --repetitions 11     # more samples per median
+#
+# PYTHON picks the interpreter (default: pyenv's 3.11).
+set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+bench_package_venv bench-feed
+# From bench/, so that the installed package and not the source tree is imported.
+cd "$ROOT/bench"
+"$BENCH_PYTHON" bench_feed.py --json "$ROOT/bench/results-feed.json" "$@"
+echo "figures written to $ROOT/bench/results-feed.json"
