@@ -50,7 +50,9 @@ def tests(session: nox.Session) -> None:
     wheels = sorted(DIST.glob("*-cp310-abi3-*.whl"))
     if not wheels:
         session.error("no wheel in dist/: run the 'wheel' session first")
-    session.install("pytest", "numpy", "mypy")
+    session.install("pytest", "numpy", "mypy", "duckdb")
+    # The dask extra through the wheel's own metadata, so that the tests run with what its pins resolve to.
+    session.install(f"{wheels[0]}[dask]")
     session.install("--force-reinstall", "--no-deps", str(wheels[0]))
     # Run from tests/ so that the installed module, not the source tree, is imported.
     session.chdir(ROOT / "tests")
