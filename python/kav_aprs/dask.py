@@ -36,7 +36,7 @@ entry per partition, so the file name costs a few bytes per row, not its length.
 
 from __future__ import annotations
 
-import operator
+import functools
 import os
 import re
 from typing import Any
@@ -110,14 +110,15 @@ def _file_partitions(fs: fsspec.AbstractFileSystem, path: str, block: int | None
     source = path if _is_local(fs) else fs.unstrip_protocol(path)
     if block is None or size <= block or _is_compressed(fs, path):
         return [dask.delayed(_decode_file, pure=True)(fs, path, source, errors)]
+    # Three tasks per range: the decoding, the renumbering and the running count of lines. The two small ones
+    # take the decoded range whole rather than pieces of it, which would cost a task per piece; they run where
+    # it lies, since it is by far their largest input.
     partitions = []
     lines_before: Any = 0
     for start in range(0, size, block):
-        frame, lines = dask.delayed(_decode_range, nout=2, pure=True)(
-            fs, path, source, start, min(start + block, size), size, errors
-        )
-        partitions.append(frame if start == 0 else dask.delayed(_renumber, pure=True)(frame, lines_before))
-        lines_before = lines if start == 0 else dask.delayed(operator.add, pure=True)(lines_before, lines)
+        decoded = dask.delayed(_decode_range, pure=True)(fs, path, source, start, min(start + block, size), size, errors)
+        partitions.append(dask.delayed(_numbered, pure=True)(decoded, lines_before))
+        lines_before = dask.delayed(_lines_after, pure=True)(decoded, lines_before)
     return partitions
 
 
@@ -189,10 +190,18 @@ def _line_start_at_or_after(file: Any, position: int, size: int) -> int:
     return size
 
 
-def _renumber(frame: pd.DataFrame, lines_before: int) -> pd.DataFrame:
-    numbers = pa.array(frame["line_number"].array)
-    shifted = pc.add(numbers, pa.scalar(lines_before, pa.uint64()))
+def _numbered(decoded: tuple[pd.DataFrame, int], lines_before: int) -> pd.DataFrame:
+    """The frame of a decoded range with its line numbers counted from the start of the file."""
+    frame, _ = decoded
+    if lines_before == 0:
+        return frame
+    shifted = pc.add(pa.array(frame["line_number"].array), pa.scalar(lines_before, pa.uint64()))
     return frame.assign(line_number=pd.arrays.ArrowExtensionArray(shifted))
+
+
+def _lines_after(decoded: tuple[pd.DataFrame, int], lines_before: int) -> int:
+    """The lines of the file up to the end of a decoded range."""
+    return lines_before + decoded[1]
 
 
 def _frame(decoded: Any, source: str, errors: bool) -> pd.DataFrame:
@@ -216,4 +225,10 @@ def _categorical(column: pa.DictionaryArray) -> pd.Categorical:
     """An enumeration column as a categorical: the dictionary of every batch lists all the members' texts in
     code order, so every partition, empty or not, gets the same categories."""
     codes = column.indices.to_numpy(zero_copy_only=False)
-    return pd.Categorical.from_codes(codes, dtype=pd.CategoricalDtype(column.dictionary.to_pylist()))
+    return pd.Categorical.from_codes(codes, dtype=_categories(tuple(column.dictionary.to_pylist())))
+
+
+@functools.lru_cache(maxsize=None)
+def _categories(texts: tuple[str, ...]) -> pd.CategoricalDtype:
+    # Made once per enumeration: checking the categories costs about a millisecond each time.
+    return pd.CategoricalDtype(list(texts))
