@@ -10,6 +10,8 @@ import nox
 ROOT = pathlib.Path(__file__).parent
 DIST = ROOT / "dist"
 PYTHONS = ["3.10", "3.11", "3.12", "3.13"]
+# pyarrow, polars and duckdb read kav_aprs's Arrow columns in the tests; the wheel needs none of them.
+TEST_DEPENDENCIES = ("pytest", "numpy", "mypy", "pyarrow", "polars", "duckdb")
 
 nox.options.sessions = ["core", "core_sanitized", "wheel", "package", "tests", "tests_asan"]
 nox.options.error_on_missing_interpreters = True
@@ -50,7 +52,7 @@ def tests(session: nox.Session) -> None:
     wheels = sorted(DIST.glob("*-cp310-abi3-*.whl"))
     if not wheels:
         session.error("no wheel in dist/: run the 'wheel' session first")
-    session.install("pytest", "numpy", "mypy", "duckdb")
+    session.install(*TEST_DEPENDENCIES)
     # The dask extra through the wheel's own metadata, so that the tests run with what its pins resolve to.
     session.install(f"{wheels[0]}[dask]")
     session.install("--force-reinstall", "--no-deps", str(wheels[0]))
@@ -80,14 +82,16 @@ def package(session: nox.Session) -> None:
     session.run("auditwheel", "repair", "-w", str(work / "repaired"), str(wheel))
     repaired = _single_wheel(session, work / "repaired", "-cp310-abi3-manylinux_")
     contents = zipfile.ZipFile(repaired).namelist()
-    for wanted in ("kav_aprs_parser_pyo3.abi3.so", "kav_aprs_parser_pyo3-stubs/__init__.pyi"):
+    for wanted in ("kav_aprs_parser_pyo3.abi3.so", "kav_aprs_parser_pyo3-stubs/__init__.pyi",
+                   "kav_aprs/__init__.py", "kav_aprs/_native.abi3.so", "kav_aprs/_native.pyi",
+                   "kav_aprs/py.typed"):
         if not any(name.endswith(wanted) for name in contents):
             session.error(f"{repaired.name} lacks {wanted}: {contents}")
 
     session.install("--force-reinstall", "--no-deps", str(repaired))
     # Outside the source tree, so that stubtest imports the installed module.
     session.chdir(work)
-    session.run("python", "-m", "mypy.stubtest", "kav_aprs_parser_pyo3")
+    session.run("python", "-m", "mypy.stubtest", "kav_aprs_parser_pyo3", "kav_aprs")
 
     session.run("python", "-m", "build", "--sdist", "--outdir", str(work / "sdist"), str(ROOT))
     sdists = sorted((work / "sdist").glob("*.tar.gz"))
@@ -127,7 +131,7 @@ def tests_asan(session: nox.Session) -> None:
     objects are caught too; leak detection stays off because the interpreter
     keeps its start-up allocations to the end (valgrind-tests.sh covers leaks).
     """
-    session.install("pytest", "numpy", "mypy")
+    session.install(*TEST_DEPENDENCIES)
     session.install(
         ".",
         "--config-settings=cmake.define.KAV_SANITIZE=address,undefined",

@@ -34,17 +34,24 @@ DATA = b"\n".join([
 INSTRUMENTED = os.environ.get("KAV_TESTS_INSTRUMENTED", "")
 
 DICTIONARY = pa.dictionary(pa.int8(), pa.utf8())
+FLOATS = ("latitude", "longitude", "ground_track", "ground_speed", "gps_altitude")
+
+
+def _schema(*fields):
+    # No column holds nulls, and the schema says so.
+    return pa.schema([pa.field(name, kind, nullable=False) for name, kind in fields])
+
+
 SCHEMAS = {
-    "beacons": pa.schema([
+    "beacons": _schema(
         ("line_number", pa.uint64()), ("callsign", pa.utf8()), ("q_construct", pa.utf8()),
         ("receiver", pa.utf8()), ("kav_aprs_protocol", DICTIONARY), ("time", pa.time32("s")),
-        *((name, pa.float64()) for name in
-          ("latitude", "longitude", "ground_track", "ground_speed", "gps_altitude")),
+        *((name, pa.float64()) for name in FLOATS),
         ("aircraft_type", DICTIONARY), ("address_type", DICTIONARY), ("no_track", pa.bool_()),
         ("stealth_mode", pa.bool_()), ("address", pa.uint32()),
-    ]),
-    "errors": pa.schema([("line_number", pa.uint64()), ("error_kind", DICTIONARY),
-                         ("error", pa.utf8()), ("line", pa.binary())]),
+    ),
+    "errors": _schema(("line_number", pa.uint64()), ("error_kind", DICTIONARY),
+                      ("error", pa.utf8()), ("line", pa.binary())),
 }
 # The same columns' types as polars and DuckDB name them.
 POLARS_TYPES = {

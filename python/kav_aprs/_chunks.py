@@ -40,11 +40,15 @@ def whole_lines(stream: Any, batch_bytes: int) -> Iterator[bytes]:
             continue
         # Slicing copies: skip it when the read ends on a line end.
         head = block if cut == len(block) else block[:cut]
-        yield b"".join((*pending, head)) if pending else head
+        # In a list, so that the chunk is handed over and not also kept by this
+        # frame while the caller decodes it and works on the result.
+        chunk = [b"".join((*pending, head)) if pending else head]
         if cut == len(block):
             pending, pending_bytes = [], 0
             drop_lf = block[-1] == _CR
         else:
             pending, pending_bytes = [block[cut:]], len(block) - cut
+        del block, head
+        yield chunk.pop()
     if pending:
         yield b"".join(pending)

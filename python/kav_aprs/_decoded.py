@@ -35,7 +35,7 @@ class Decoded:
     failures: dict[str, int]
 
     @classmethod
-    def _of(cls, chunk: _native.Chunk) -> Decoded:
+    def _of(cls, chunk: _native.DecodedChunk) -> Decoded:
         return cls(chunk.beacons, chunk.errors, chunk.lines, chunk.decoded, chunk.failed,
                    chunk.comments, chunk.blank, chunk.failures)
 
@@ -79,5 +79,6 @@ def _decode_chunks(opener: AbstractContextManager[Any], batch_bytes: int) -> Ite
     with opener as stream:
         for chunk in _chunks.whole_lines(stream, batch_bytes):
             decoded = decode(chunk, first_line_number=line_number)
+            del chunk  # not kept while the caller works on the result
             line_number += decoded.lines
             yield decoded

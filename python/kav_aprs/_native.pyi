@@ -14,7 +14,7 @@ class ArrowBatch:
     def __arrow_c_stream__(self, requested_schema: Any = None) -> Any: ...
 
 @final
-class Chunk:
+class DecodedChunk:
     """What one call of decode() found in its buffer."""
 
     @property
@@ -34,4 +34,4 @@ class Chunk:
     @property
     def errors(self) -> ArrowBatch: ...
 
-def decode(data: bytes | bytearray, first_line_number: int, /) -> Chunk: ...
+def decode(data: bytes | bytearray, first_line_number: int, /) -> DecodedChunk: ...

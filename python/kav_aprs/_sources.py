@@ -17,7 +17,7 @@ from collections.abc import Iterator
 from typing import IO, Any, Callable
 
 # (leading bytes, opener of a decompressing reader over a binary stream)
-_COMPRESSED: tuple[tuple[bytes, Callable[[Any], IO[bytes]]], ...] = (
+_COMPRESSED: tuple[tuple[bytes, Callable[[Any], Any]], ...] = (
     (b"\x1f\x8b", lambda stream: gzip.GzipFile(fileobj=stream, mode="rb")),
     (b"BZh", bz2.BZ2File),
     (b"\xfd7zXZ\x00", lzma.LZMAFile),
@@ -79,7 +79,7 @@ def _decompressed(stream: IO[bytes]) -> Any:
 @contextlib.contextmanager
 def _opened(source: Any) -> Iterator[Any]:
     with contextlib.ExitStack() as stack:
-        if source == "-" or source is sys.stdin:
+        if (isinstance(source, str) and source == "-") or source is sys.stdin:
             stream = sys.stdin.buffer
         elif isinstance(source, (str, os.PathLike)):
             stream = stack.enter_context(open(source, "rb"))
