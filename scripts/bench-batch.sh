@@ -12,21 +12,11 @@
 # PYTHON picks the interpreter (default: pyenv's 3.11).
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
-require_packages g++ cmake ninja-build
-use_pyenv_interpreters
-python=${PYTHON:-python3.11}
-version=$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
-venv="$ROOT/build/bench-batch/venv-$version"
-[ -x "$venv/bin/python" ] || "$python" -m venv "$venv"
-"$venv/bin/python" -m pip install -q --upgrade pip
-"$venv/bin/python" -m pip install -q polars matplotlib
-# A Release build, as users get it; its own build dir so no other build collides.
-CMAKE_BUILD_PARALLEL_LEVEL=2 "$venv/bin/python" -m pip install -q --force-reinstall --no-deps "$ROOT" \
-    --config-settings=build-dir="build/bench-batch/wheel-$version"
+bench_venv bench-batch polars matplotlib
 
 results="$ROOT/bench/results-batch.json"
 # From bench/, so that the installed package and not the source tree is imported.
 cd "$ROOT/bench"
-"$venv/bin/python" bench_batch.py --json "$results" "$@"
+"$BENCH_PYTHON" bench_batch.py --json "$results" "$@"
 echo "figures written to $results"
-"$venv/bin/python" chart.py "$results" "$ROOT/bench/batch-throughput.png"
+"$BENCH_PYTHON" chart.py "$results" "$ROOT/bench/batch-throughput.png"

@@ -57,3 +57,23 @@ bootstrap() {
     NOX_PYTHON=$(tools_python)
     cd "$ROOT"
 }
+
+# A virtual environment for one benchmark under build/<name>: pyenv's interpreter
+# $PYTHON (default python3.11), the packages named after <name>, and this tree's
+# wheel in a Release build, as users get it, built in a directory of its own so
+# that no other build collides. Sets BENCH_PYTHON.
+bench_venv() {
+    local name=$1
+    shift
+    require_packages g++ cmake ninja-build
+    use_pyenv_interpreters
+    local python=${PYTHON:-python3.11} version venv
+    version=$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+    venv="$ROOT/build/$name/venv-$version"
+    [ -x "$venv/bin/python" ] || "$python" -m venv "$venv"
+    "$venv/bin/python" -m pip install -q --upgrade pip
+    [ $# -eq 0 ] || "$venv/bin/python" -m pip install -q "$@"
+    CMAKE_BUILD_PARALLEL_LEVEL=2 "$venv/bin/python" -m pip install -q --force-reinstall --no-deps "$ROOT" \
+        --config-settings=build-dir="build/$name/wheel-$version"
+    BENCH_PYTHON="$venv/bin/python"
+}

@@ -87,7 +87,8 @@ def read_beacons(
     partitions = []
     for path in paths:
         partitions.extend(_file_partitions(fs, path, block, errors))
-    return dd.from_delayed(partitions, meta=_frame(kav_aprs.decode(b""), "", errors), verify_meta=False)
+    meta = _frame([_batch(kav_aprs.decode(b""), errors)], "")
+    return dd.from_delayed(partitions, meta=meta, verify_meta=False)
 
 
 def _block_bytes(blocksize: int | str | None) -> int | None:
@@ -137,10 +138,8 @@ def _is_compressed(fs: fsspec.AbstractFileSystem, path: str) -> bool:
 def _decode_file(fs: fsspec.AbstractFileSystem, path: str, source: str, errors: bool) -> pd.DataFrame:
     """A whole file, compressed or not, streamed through the decoder."""
     with fs.open(path, "rb") as file:
-        frames = [_frame(decoded, source, errors) for decoded in kav_aprs.iter_decoded(file)]
-    if not frames:
-        return _frame(kav_aprs.decode(b""), source, errors)
-    return frames[0] if len(frames) == 1 else pd.concat(frames, ignore_index=True)
+        batches = [_batch(decoded, errors) for decoded in kav_aprs.iter_decoded(file)]
+    return _frame(batches or [_batch(kav_aprs.decode(b""), errors)], source)
 
 
 def _decode_range(
@@ -158,7 +157,7 @@ def _decode_range(
             " the file changed while it was being read"
         )
     decoded = kav_aprs.decode(data)
-    return _frame(decoded, source, errors), decoded.lines
+    return _frame([_batch(decoded, errors)], source), decoded.lines
 
 
 def _line_start_at_or_after(file: Any, position: int, size: int) -> int:
@@ -204,11 +203,14 @@ def _lines_after(decoded: tuple[pd.DataFrame, int], lines_before: int) -> int:
     return lines_before + decoded[1]
 
 
-def _frame(decoded: Any, source: str, errors: bool) -> pd.DataFrame:
-    """The beacons (or failures) of one decoded chunk as a pandas frame, plus the source column."""
-    # One record batch, not a table: a table of no rows may hold no chunk, and so no dictionary to take the
-    # categories from.
-    table = pa.record_batch(decoded.errors if errors else decoded.beacons)
+def _batch(decoded: Any, errors: bool) -> pa.RecordBatch:
+    return pa.record_batch(decoded.errors if errors else decoded.beacons)
+
+
+def _frame(batches: list[pa.RecordBatch], source: str) -> pd.DataFrame:
+    """Decoded batches (at least one, so that the enumerations' dictionaries are there even when no row is)
+    as one pandas frame over the same memory, plus the source column."""
+    table = pa.Table.from_batches(batches)
     columns: dict[str, Any] = {
         name: _categorical(column) if pa.types.is_dictionary(column.type) else pd.arrays.ArrowExtensionArray(column)
         for name, column in zip(table.column_names, table.columns)
@@ -221,11 +223,11 @@ def _frame(decoded: Any, source: str, errors: bool) -> pd.DataFrame:
     return pd.DataFrame(columns)
 
 
-def _categorical(column: pa.DictionaryArray) -> pd.Categorical:
+def _categorical(column: pa.ChunkedArray) -> pd.Categorical:
     """An enumeration column as a categorical: the dictionary of every batch lists all the members' texts in
-    code order, so every partition, empty or not, gets the same categories."""
-    codes = column.indices.to_numpy(zero_copy_only=False)
-    return pd.Categorical.from_codes(codes, dtype=_categories(tuple(column.dictionary.to_pylist())))
+    code order, so the indices are the codes of one set of categories, the same in every partition."""
+    codes = np.concatenate([chunk.indices.to_numpy(zero_copy_only=False) for chunk in column.chunks])
+    return pd.Categorical.from_codes(codes, dtype=_categories(tuple(column.chunk(0).dictionary.to_pylist())))
 
 
 @functools.lru_cache(maxsize=None)
