@@ -23,7 +23,11 @@ with numbers starting at 1 and reports how many lines it held; a small task
 per range adds the counts of the ranges before it to its numbers. Counting
 the line ends before each range instead would read every file about
 (number of ranges / 2) times over; a separate counting pass would read it
-twice. Carrying costs two tiny tasks per range and no extra reading.
+twice. Carrying costs two tiny tasks per range and no extra reading. It is
+also why the frame is built from delayed tasks (``from_delayed``) and not with
+``from_map``, whose partitions cannot take inputs from other tasks. The keys
+are not derived from the arguments: a file rewritten in place must not be
+answered from the results of an earlier read still held on a cluster.
 
 Columns: those of the decoder's tables, plus ``source``, the file the row came
 from. Every column is Arrow-backed (``pandas.ArrowDtype``) except the
@@ -110,16 +114,16 @@ def _file_partitions(fs: fsspec.AbstractFileSystem, path: str, block: int | None
     size = fs.size(path)
     source = path if _is_local(fs) else fs.unstrip_protocol(path)
     if block is None or size <= block or _is_compressed(fs, path):
-        return [dask.delayed(_decode_file, pure=True)(fs, path, source, errors)]
+        return [dask.delayed(_decode_file)(fs, path, source, errors)]
     # Three tasks per range: the decoding, the renumbering and the running count of lines. The two small ones
     # take the decoded range whole rather than pieces of it, which would cost a task per piece; they run where
     # it lies, since it is by far their largest input.
     partitions = []
     lines_before: Any = 0
     for start in range(0, size, block):
-        decoded = dask.delayed(_decode_range, pure=True)(fs, path, source, start, min(start + block, size), size, errors)
-        partitions.append(dask.delayed(_numbered, pure=True)(decoded, lines_before))
-        lines_before = dask.delayed(_lines_after, pure=True)(decoded, lines_before)
+        decoded = dask.delayed(_decode_range)(fs, path, source, start, min(start + block, size), size, errors)
+        partitions.append(dask.delayed(_numbered)(decoded, lines_before))
+        lines_before = dask.delayed(_lines_after)(decoded, lines_before)
     return partitions
 
 
