@@ -107,9 +107,9 @@ def test_meta_is_what_the_partitions_hold(client, tmp_path):
     for errors in (False, True):
         lazy = reader.read_beacons([str(path) for path in paths], blocksize=300, errors=errors)
         frame = computed(client, lazy)
-        assert list(lazy._meta.columns) == list(frame.columns)
+        assert list(lazy.columns) == list(frame.columns)
         for column in frame.columns:
-            wanted, got = lazy._meta[column].dtype, frame[column].dtype
+            wanted, got = lazy.dtypes[column], frame[column].dtype
             assert repr(wanted) == repr(got), column  # repr: unordered categoricals compare equal in any order
         assert lazy.aircraft_type.cat.known if not errors else lazy.error_kind.cat.known
 
