@@ -10,10 +10,12 @@ In one run and in rotating order, each round times:
   (c) the same on two single-threaded workers.
 
 It prints medians of wall time and, since the machine is shared, also of processor time (of this
-process for (a), of the worker processes for (b) and (c)), with the targets (c) >= 1.7 x (b) and
-(a) per core <= 1.3 x (c) per core. --blocksizes adds a sweep of (c) over block sizes with the peak
-resident size of a worker at each, the figures the default block size was chosen from. Run it through
-scripts/bench-dask.sh, which installs the package with its dask extra.
+process for (a), of the worker processes for (b) and (c), and of the busiest worker), with the targets
+(c) >= 1.7 x (b) and (a) per core <= 1.3 x (c) per core as medians of the ratios within each round.
+--blocksizes adds a sweep of (c) over block sizes with the peak resident size of a worker at each, the
+figures the default block size was chosen from; --keep-freed-memory starts the workers without
+distributed's MALLOC_TRIM_THRESHOLD_. Run it through scripts/bench-dask.sh, which installs the package
+with its dask extra.
 """
 
 from __future__ import annotations
@@ -72,11 +74,12 @@ def generate(directory: pathlib.Path, total_bytes: int, files: int) -> dict:
     return description
 
 
-def single_thread(paths: list[pathlib.Path]) -> tuple[int, float, float]:
-    """(decoded lines, wall seconds, processor seconds) of iter_decoded over every file."""
+def single_thread(paths: list[pathlib.Path]) -> tuple[int, float, float, float]:
+    """(decoded lines, wall seconds, processor seconds twice) of iter_decoded over every file."""
     wall, cpu = time.perf_counter(), time.process_time()
     rows = sum(decoded.decoded for path in paths for decoded in kav_aprs.iter_decoded(path))
-    return rows, time.perf_counter() - wall, time.process_time() - cpu
+    cpu = time.process_time() - cpu
+    return rows, time.perf_counter() - wall, cpu, cpu
 
 
 def _worker_cpu_seconds() -> float:
@@ -88,14 +91,15 @@ def _worker_peak_rss() -> int:
     return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
 
 
-def on_cluster(client: distributed.Client, pattern: str, blocksize: str) -> tuple[int, float, float]:
-    """(rows, wall seconds, processor seconds of the workers) of one read_beacons pass."""
-    before = sum(client.run(_worker_cpu_seconds).values())
+def on_cluster(client: distributed.Client, pattern: str, blocksize: str) -> tuple[int, float, float, float]:
+    """(rows, wall seconds, processor seconds of all workers, of the busiest one) of one read_beacons pass."""
+    before = client.run(_worker_cpu_seconds)
     wall = time.perf_counter()
     frame = read_beacons(pattern, blocksize=blocksize)
     rows = client.compute(frame.map_partitions(len).sum()).result(timeout=WAIT)
     wall = time.perf_counter() - wall
-    return int(rows), wall, sum(client.run(_worker_cpu_seconds).values()) - before
+    spent = [seconds - before[worker] for worker, seconds in client.run(_worker_cpu_seconds).items()]
+    return int(rows), wall, sum(spent), max(spent)
 
 
 def cluster(workers: int) -> tuple[distributed.LocalCluster, distributed.Client]:
@@ -104,9 +108,9 @@ def cluster(workers: int) -> tuple[distributed.LocalCluster, distributed.Client]
     return local, distributed.Client(local, timeout=120)
 
 
-def rounds(cases: dict[str, Callable[[], tuple[int, float, float]]], repetitions: int) -> dict:
+def rounds(cases: dict[str, Callable[[], tuple[int, float, float, float]]], repetitions: int) -> dict:
     """Every case once per round, the order rotating, so that noise hits all alike."""
-    samples: dict[str, list[tuple[int, float, float]]] = {key: [] for key in cases}
+    samples: dict[str, list[tuple[int, float, float, float]]] = {key: [] for key in cases}
     keys = list(cases)
     for rep in range(repetitions):
         shift = rep % len(keys)
@@ -118,8 +122,10 @@ def rounds(cases: dict[str, Callable[[], tuple[int, float, float]]], repetitions
             "rows": runs[0][0],
             "wall_s": statistics.median(run[1] for run in runs),
             "cpu_s": statistics.median(run[2] for run in runs),
+            "busiest_cpu_s": statistics.median(run[3] for run in runs),
             "wall_samples_s": [run[1] for run in runs],
             "cpu_samples_s": [run[2] for run in runs],
+            "busiest_cpu_samples_s": [run[3] for run in runs],
         }
         for key, runs in samples.items()
     }
@@ -148,13 +154,13 @@ def print_report(report: dict) -> None:
           f"{format_bytes(archive['bytes'])}, {archive['lines']:,} lines; blocksize {report['blocksize']}; "
           f"medians of {report['repetitions']} rounds")
     print(f"worker environment: {report['worker_environment']}")
-    print(f"{'case':<46}{'wall s':>8}{'Mlines/s':>10}{'cpu s':>8}{'Mlines/cpu-s':>14}")
+    print(f"{'case':<46}{'wall s':>8}{'Mlines/s':>10}{'cpu s':>8}{'Mlines/cpu-s':>14}{'busiest cpu s':>15}")
     lines = archive["lines"]
     for key, label in (("a", "(a) iter_decoded, one thread"), ("b", "(b) read_beacons, 1 worker x 1 thread"),
                        ("c", "(c) read_beacons, 2 workers x 1 thread")):
         r = report["cases"][key]
         print(f"{label:<46}{r['wall_s']:>8.2f}{lines / r['wall_s'] / 1e6:>10.2f}"
-              f"{r['cpu_s']:>8.2f}{lines / r['cpu_s'] / 1e6:>14.2f}")
+              f"{r['cpu_s']:>8.2f}{lines / r['cpu_s'] / 1e6:>14.2f}{r['busiest_cpu_s']:>15.2f}")
     for t in report["targets"]:
         print(f"target {t['target']:<52} ratio {t['ratio']:>6.2f}  {'holds' if t['holds'] else 'MISSED'}")
     if "sweep" in report:
@@ -165,18 +171,27 @@ def print_report(report: dict) -> None:
 
 
 def targets(cases: dict) -> list[dict]:
+    """The targets as medians of per-round ratios: the cases of one round ran back to back, under much the
+    same load from the rest of the machine."""
     a, b, c = (cases[key] for key in "abc")
-    scaling = b["wall_s"] / c["wall_s"]
-    # Lines per second of (a) over lines per second and core of (c).
-    per_core_wall = (c["wall_s"] * 2) / a["wall_s"]
-    per_core_cpu = c["cpu_s"] / a["cpu_s"]
-    return [
-        {"target": "(c) >= 1.7 x (b), wall", "ratio": scaling, "holds": scaling >= 1.7},
-        {"target": "(a) per core <= 1.3 x (c) per core, wall", "ratio": per_core_wall,
-         "holds": per_core_wall <= 1.3},
-        {"target": "(a) per core <= 1.3 x (c) per core, processor time", "ratio": per_core_cpu,
-         "holds": per_core_cpu <= 1.3},
-    ]
+
+    def median_ratio(numerator: list[float], denominator: list[float], factor: float = 1.0) -> float:
+        return statistics.median(factor * n / d for n, d in zip(numerator, denominator))
+
+    checks = (
+        ("(c) >= 1.7 x (b), wall", median_ratio(b["wall_samples_s"], c["wall_samples_s"]), ">=", 1.7),
+        # On a busy machine the second worker may get no second core of its own; the busiest worker's
+        # processor time is what the wall time would be if it did.
+        ("(c) >= 1.7 x (b), busiest worker's processor time",
+         median_ratio(b["cpu_samples_s"], c["busiest_cpu_samples_s"]), ">=", 1.7),
+        # Lines a second of (a) over lines a second and core of (c).
+        ("(a) per core <= 1.3 x (c) per core, wall",
+         median_ratio(c["wall_samples_s"], a["wall_samples_s"], factor=2.0), "<=", 1.3),
+        ("(a) per core <= 1.3 x (c) per core, processor time",
+         median_ratio(c["cpu_samples_s"], a["cpu_samples_s"]), "<=", 1.3),
+    )
+    return [{"target": target, "ratio": ratio, "holds": ratio >= bound if relation == ">=" else ratio <= bound}
+            for target, ratio, relation, bound in checks]
 
 
 def main() -> int:
