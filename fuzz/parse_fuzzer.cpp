@@ -1,16 +1,23 @@
 // Fuzz target of the beacon parser: any bytes must give either a record or an
-// error, and whichever comes back must hold up to what callers rely on.
+// error, and whichever comes back must hold up to what callers rely on. The
+// same bytes decoded as a buffer of lines must give, row for row, what the
+// parse gives for each line the splitter yields.
 //
 // Built twice: with libFuzzer (clang) for long runs, and with replay_main.cpp
 // (any compiler, under ASan/UBSan) so that ordinary CI replays the corpus.
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "aprs_types.hpp"
+#include "arrow_export.hpp"
+#include "decode_lines.hpp"
+#include "line_splitter.hpp"
 #include "parse.hpp"
 #include "utf8_oracle.hpp"
 
@@ -90,6 +97,80 @@ void check_views_inside(std::string_view line, const kav::AircraftBeaconView& vi
           "view text outside the line", line);
 }
 
+bool same_bits(double a, double b) {
+    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
+
+bool same_beacon_row(const kav::BeaconColumns& columns, std::size_t row, std::uint64_t number,
+                     const kav::AircraftBeaconView& beacon) {
+    const kav::KAVIDPrefix& prefix = beacon.kav_beacon_id.prefix;
+    return columns.line_number()[row] == number && columns.callsign()[row] == beacon.callsign &&
+           columns.q_construct()[row] == beacon.q_construct &&
+           columns.receiver()[row] == beacon.receiver &&
+           columns.kav_aprs_protocol()[row] == beacon.kav_aprs_protocol &&
+           columns.time()[row] == static_cast<std::int32_t>(beacon.time.seconds) &&
+           same_bits(columns.latitude()[row], beacon.latitude) &&
+           same_bits(columns.longitude()[row], beacon.longitude) &&
+           same_bits(columns.ground_track()[row], beacon.ground_track) &&
+           same_bits(columns.ground_speed()[row], beacon.ground_speed) &&
+           same_bits(columns.gps_altitude()[row], beacon.gps_altitude) &&
+           columns.aircraft_type()[row] == prefix.aircraft_type &&
+           columns.address_type()[row] == prefix.address_type &&
+           columns.no_track()[row] == prefix.no_track &&
+           columns.stealth_mode()[row] == prefix.stealth_mode &&
+           columns.address()[row] == beacon.kav_beacon_id.icao_address.value();
+}
+
+bool same_error_row(const kav::ErrorColumns& columns, std::size_t row, std::uint64_t number,
+                    std::string_view line, const kav::BeaconParseError& error) {
+    std::string message;
+    kav::append_error_message(message, error);
+    return columns.line_number()[row] == number &&
+           columns.error_kind()[row] == kav::error_kind_of(error) &&
+           columns.error()[row] == message && columns.line()[row] == line;
+}
+
+// The input as a buffer of lines, against each line parsed alone; then the
+// tables are exported and released, so that the sanitizers see the export too.
+void check_batch(std::string_view data) {
+    constexpr std::uint64_t kFirstLineNumber = 1;
+    auto decoded = kav::decode_lines(data, kFirstLineNumber);
+    check(decoded.ok(), "batch decoding refused a small input", data);
+    const auto lines = std::make_shared<const kav::DecodedLines>(std::move(decoded).value());
+    std::size_t beacon_row = 0;
+    std::size_t error_row = 0;
+    std::uint64_t number = kFirstLineNumber;
+    kav::LineSplitter splitter(data);
+    for (std::string_view line; splitter.next(line); ++number) {
+        if (line.empty() || line.front() == '#') continue;
+        const auto parsed = kav::parse_aircraft_beacon_view(line);
+        if (parsed) {
+            check(beacon_row < lines->beacons.rows() &&
+                      same_beacon_row(lines->beacons, beacon_row++, number, parsed.value()),
+                  "batch beacon row differs from the line's parse", line);
+        } else {
+            check(error_row < lines->errors.rows() &&
+                      same_error_row(lines->errors, error_row++, number, line, parsed.error()),
+                  "batch error row differs from the line's parse", line);
+        }
+    }
+    const kav::LineCounts& counts = lines->counts;
+    check(beacon_row == lines->beacons.rows() && error_row == lines->errors.rows() &&
+              counts.lines == number - kFirstLineNumber &&
+              counts.lines == counts.decoded + counts.failed + counts.comments + counts.blank,
+          "batch counts do not add up", data);
+
+    ArrowArray beacons;
+    kav::export_batch(std::shared_ptr<const kav::BeaconColumns>(lines, &lines->beacons), &beacons);
+    ArrowArray errors;
+    kav::export_batch(std::shared_ptr<const kav::ErrorColumns>(lines, &lines->errors), &errors);
+    check(beacons.length == static_cast<std::int64_t>(beacon_row) &&
+              errors.length == static_cast<std::int64_t>(error_row),
+          "exported batch length differs", data);
+    beacons.release(&beacons);
+    errors.release(&errors);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -104,5 +185,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(result.error() == view.error(), "the record and view forms fail differently", line);
         check_error(result.error());
     }
+    check_batch(line);
     return 0;
 }

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Core parser benchmark: builds kav_core_bench in Release (build/bench) and
-# prints the median of each case over the corpus in bench/corpus/, in time per
-# line. Extra arguments go to the benchmark, e.g. --benchmark_filter=Valid.
+# prints the median of each case over the corpus in bench/corpus/: the parser
+# line by line (time per line), and the batch decoder over buffers of the same
+# lines (time per buffer); items_per_second is lines a second for both. Extra
+# arguments go to the benchmark, e.g. --benchmark_filter=Valid.
 #
 #   scripts/bench-core.sh                 # 10 repetitions
 #   REPETITIONS=30 scripts/bench-core.sh  # more samples per median

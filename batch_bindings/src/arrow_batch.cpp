@@ -16,8 +16,7 @@ namespace {
 // The object.
 
 struct ArrowBatchObject {
-    PyObject_HEAD
-    std::shared_ptr<const DecodedLines> lines;
+    PyObject_HEAD std::shared_ptr<const DecodedLines> lines;
     Table table;
 };
 
@@ -72,7 +71,8 @@ PyObject* new_capsule(Fill&& fill) noexcept {
     try {
         auto part = std::make_unique<Struct>();
         fill(part.get());
-        PyObject* capsule = PyCapsule_New(part.get(), kCapsuleName<Struct>, &destroy_capsule<Struct>);
+        PyObject* capsule =
+            PyCapsule_New(part.get(), kCapsuleName<Struct>, &destroy_capsule<Struct>);
         if (capsule == nullptr) {
             part->release(part.get());
             return nullptr;
@@ -107,15 +107,15 @@ bool accept_requested_schema(PyObject* self, PyObject* requested) noexcept {
     const auto* asked =
         static_cast<const ArrowSchema*>(PyCapsule_GetPointer(requested, kCapsuleName<ArrowSchema>));
     try {
-        ArrowSchema ours = with_table(self, []<class Columns>(const std::shared_ptr<const Columns>&) {
-            ArrowSchema schema;
-            export_schema<Columns>(&schema);
-            return schema;
-        });
+        ArrowSchema ours =
+            with_table(self, []<class Columns>(const std::shared_ptr<const Columns>&) {
+                ArrowSchema schema;
+                export_schema<Columns>(&schema);
+                return schema;
+            });
         const std::unique_ptr<ArrowSchema, ReleaseSchema> release_ours(&ours);
         if (asked->release == nullptr) {
-            PyErr_SetString(PyExc_NotImplementedError,
-                            "the requested schema was already released");
+            PyErr_SetString(PyExc_NotImplementedError, "the requested schema was already released");
             return false;
         }
         if (same_schema(*asked, ours)) return true;
@@ -139,9 +139,8 @@ constexpr const char* kRequestedSchemaKeywords[] = {"requested_schema", nullptr}
 bool parse_requested_schema(PyObject* args, PyObject* kwargs, const char* format,
                             PyObject*& requested) noexcept {
     requested = Py_None;
-    return PyArg_ParseTupleAndKeywords(args, kwargs, format,
-                                       const_cast<char**>(kRequestedSchemaKeywords),
-                                       &requested) != 0;
+    return PyArg_ParseTupleAndKeywords(
+               args, kwargs, format, const_cast<char**>(kRequestedSchemaKeywords), &requested) != 0;
 }
 
 PyObject* arrow_c_schema(PyObject* self, PyObject* /*unused*/) noexcept {
@@ -180,11 +179,8 @@ Py_ssize_t length(PyObject* self) noexcept {
 }
 
 void dealloc(PyObject* self) noexcept {
-    PyTypeObject* type = Py_TYPE(self);
     batch_of(self).lines.~shared_ptr();
-    auto* free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-    free_slot(self);
-    Py_DecRef(reinterpret_cast<PyObject*>(type));
+    free_instance(self);
 }
 
 // ---------------------------------------------------------------------------
@@ -194,7 +190,8 @@ PyMethodDef methods[] = {
     {"__arrow_c_schema__", reinterpret_cast<PyCFunction>(&arrow_c_schema), METH_NOARGS,
      PyDoc_STR("__arrow_c_schema__($self, /)\n--\n\nThe table's schema, as an \"arrow_schema\" "
                "capsule.")},
-    {"__arrow_c_array__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&arrow_c_array)),
+    {"__arrow_c_array__",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&arrow_c_array)),
      METH_VARARGS | METH_KEYWORDS,
      PyDoc_STR("__arrow_c_array__($self, /, requested_schema=None)\n--\n\nThe table as one record "
                "batch: a pair of \"arrow_schema\" and \"arrow_array\" capsules.")},
@@ -221,23 +218,14 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {
-    "kav_aprs._native.ArrowBatch",
-    sizeof(ArrowBatchObject),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-    slots,
-};
-
 }  // namespace
 
 PyObject* new_arrow_batch_type(PyObject* module) noexcept {
-    return PyType_FromModuleAndSpec(module, &spec, nullptr);
+    return new_type<ArrowBatchObject>(module, "kav_aprs._native.ArrowBatch", slots);
 }
 
 Owned new_arrow_batch(PyTypeObject* type, std::shared_ptr<const DecodedLines> lines, Table table) {
-    auto* alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-    Owned self(alloc(type, 0));
+    Owned self = allocate_instance(type);
     if (!self) return self;
     ArrowBatchObject& batch = batch_of(self.get());
     new (&batch.lines) std::shared_ptr<const DecodedLines>(std::move(lines));

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "decode_lines.hpp"
-#include "python_refs.hpp"
+#include "python_glue.hpp"
 
 namespace kav::batch {
 

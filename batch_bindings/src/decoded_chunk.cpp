@@ -15,8 +15,7 @@ namespace {
 // The object.
 
 struct DecodedChunkObject {
-    PyObject_HEAD
-    LineCounts counts;
+    PyObject_HEAD LineCounts counts;
     PyObject* beacons;  // owned ArrowBatch objects; neither refers back
     PyObject* errors;
 };
@@ -57,12 +56,9 @@ PyObject* failures(PyObject* self, void* /*unused*/) noexcept {
 }
 
 void dealloc(PyObject* self) noexcept {
-    PyTypeObject* type = Py_TYPE(self);
     Py_DecRef(chunk_of(self).beacons);
     Py_DecRef(chunk_of(self).errors);
-    auto* free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-    free_slot(self);
-    Py_DecRef(reinterpret_cast<PyObject*>(type));
+    free_instance(self);
 }
 
 // ---------------------------------------------------------------------------
@@ -95,24 +91,14 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {
-    "kav_aprs._native.DecodedChunk",
-    sizeof(DecodedChunkObject),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-    slots,
-};
-
 }  // namespace
 
 PyObject* new_decoded_chunk_type(PyObject* module) noexcept {
-    return PyType_FromModuleAndSpec(module, &spec, nullptr);
+    return new_type<DecodedChunkObject>(module, "kav_aprs._native.DecodedChunk", slots);
 }
 
-Owned new_decoded_chunk(PyTypeObject* type, const LineCounts& counts, Owned beacons,
-                        Owned errors) {
-    auto* alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-    Owned self(alloc(type, 0));
+Owned new_decoded_chunk(PyTypeObject* type, const LineCounts& counts, Owned beacons, Owned errors) {
+    Owned self = allocate_instance(type);
     if (!self) return self;
     DecodedChunkObject& chunk = chunk_of(self.get());
     new (&chunk.counts) LineCounts(counts);

@@ -11,7 +11,7 @@
 #include "arrow_batch.hpp"
 #include "decode_lines.hpp"
 #include "decoded_chunk.hpp"
-#include "python_refs.hpp"
+#include "python_glue.hpp"
 
 namespace kav::batch {
 namespace {

@@ -229,12 +229,12 @@ template <class Columns>
 void export_schema(ArrowSchema* out) {
     auto node = std::make_unique<SchemaNode>(Columns::kColumns);
     std::size_t index = 0;
-    Columns::for_each_field([&]<class Column>(const char* name, const char* format,
-                                              std::type_identity<Column>) {
-        auto child = std::make_unique<SchemaNode>(0);
-        child->dictionary = dictionary_schema<Column>();
-        adopt(node->children[index++], std::move(child), format, name);
-    });
+    Columns::for_each_field(
+        [&]<class Column>(const char* name, const char* format, std::type_identity<Column>) {
+            auto child = std::make_unique<SchemaNode>(0);
+            child->dictionary = dictionary_schema<Column>();
+            adopt(node->children[index++], std::move(child), format, name);
+        });
     adopt(out, std::move(node), "+s", nullptr);
 }
 
@@ -267,8 +267,7 @@ template void export_schema<BeaconColumns>(ArrowSchema*);
 template void export_schema<ErrorColumns>(ArrowSchema*);
 template void export_batch<BeaconColumns>(std::shared_ptr<const BeaconColumns>, ArrowArray*);
 template void export_batch<ErrorColumns>(std::shared_ptr<const ErrorColumns>, ArrowArray*);
-template void export_stream<BeaconColumns>(std::shared_ptr<const BeaconColumns>,
-                                           ArrowArrayStream*);
+template void export_stream<BeaconColumns>(std::shared_ptr<const BeaconColumns>, ArrowArrayStream*);
 template void export_stream<ErrorColumns>(std::shared_ptr<const ErrorColumns>, ArrowArrayStream*);
 
 // ---------------------------------------------------------------------------
@@ -298,7 +297,8 @@ std::string describe_schema(const ArrowSchema& schema) {
     const std::string_view format = schema.format != nullptr ? schema.format : "?";
     std::string text;
     if (schema.dictionary != nullptr) {
-        text = "dictionary<" + std::string(format) + ", " + describe_schema(*schema.dictionary) + ">";
+        text =
+            "dictionary<" + std::string(format) + ", " + describe_schema(*schema.dictionary) + ">";
     } else {
         text = format;
     }

@@ -48,74 +48,83 @@ struct ErrorMessage {
 // value is an expression in the arguments of the table's append(): for a
 // beacon, `line_number` and `beacon` (the parse); for an error, `line_number`,
 // `error` and `line` (the raw bytes, without the line end).
-#define KAV_BEACON_FIELDS(X)                                                                     \
-    X(line_number, ValueColumn<std::uint64_t>, "L", line_number)                                 \
-    X(callsign, TextColumn, "u", beacon.callsign)                                                \
-    X(q_construct, TextColumn, "u", beacon.q_construct)                                          \
-    X(receiver, TextColumn, "u", beacon.receiver)                                                \
-    X(kav_aprs_protocol, DictionaryColumn<ProtocolMembers>, "c", beacon.kav_aprs_protocol)       \
-    X(time, ValueColumn<std::int32_t>, "tts", static_cast<std::int32_t>(beacon.time.seconds))    \
-    X(latitude, ValueColumn<double>, "g", beacon.latitude)                                       \
-    X(longitude, ValueColumn<double>, "g", beacon.longitude)                                     \
-    X(ground_track, ValueColumn<double>, "g", beacon.ground_track)                               \
-    X(ground_speed, ValueColumn<double>, "g", beacon.ground_speed)                               \
-    X(gps_altitude, ValueColumn<double>, "g", beacon.gps_altitude)                               \
-    X(aircraft_type, DictionaryColumn<AircraftTypeMembers>, "c",                                 \
-      beacon.kav_beacon_id.prefix.aircraft_type)                                                 \
-    X(address_type, DictionaryColumn<AddressTypeMembers>, "c",                                   \
-      beacon.kav_beacon_id.prefix.address_type)                                                  \
-    X(no_track, FlagColumn, "b", beacon.kav_beacon_id.prefix.no_track)                           \
-    X(stealth_mode, FlagColumn, "b", beacon.kav_beacon_id.prefix.stealth_mode)                   \
+#define KAV_BEACON_FIELDS(X)                                                                  \
+    X(line_number, ValueColumn<std::uint64_t>, "L", line_number)                              \
+    X(callsign, TextColumn, "u", beacon.callsign)                                             \
+    X(q_construct, TextColumn, "u", beacon.q_construct)                                       \
+    X(receiver, TextColumn, "u", beacon.receiver)                                             \
+    X(kav_aprs_protocol, DictionaryColumn<ProtocolMembers>, "c", beacon.kav_aprs_protocol)    \
+    X(time, ValueColumn<std::int32_t>, "tts", static_cast<std::int32_t>(beacon.time.seconds)) \
+    X(latitude, ValueColumn<double>, "g", beacon.latitude)                                    \
+    X(longitude, ValueColumn<double>, "g", beacon.longitude)                                  \
+    X(ground_track, ValueColumn<double>, "g", beacon.ground_track)                            \
+    X(ground_speed, ValueColumn<double>, "g", beacon.ground_speed)                            \
+    X(gps_altitude, ValueColumn<double>, "g", beacon.gps_altitude)                            \
+    X(aircraft_type, DictionaryColumn<AircraftTypeMembers>, "c",                              \
+      beacon.kav_beacon_id.prefix.aircraft_type)                                              \
+    X(address_type, DictionaryColumn<AddressTypeMembers>, "c",                                \
+      beacon.kav_beacon_id.prefix.address_type)                                               \
+    X(no_track, FlagColumn, "b", beacon.kav_beacon_id.prefix.no_track)                        \
+    X(stealth_mode, FlagColumn, "b", beacon.kav_beacon_id.prefix.stealth_mode)                \
     X(address, ValueColumn<std::uint32_t>, "I", beacon.kav_beacon_id.icao_address.value())
 
-#define KAV_ERROR_FIELDS(X)                                                                      \
-    X(line_number, ValueColumn<std::uint64_t>, "L", line_number)                                 \
-    X(error_kind, DictionaryColumn<ErrorKindMembers>, "c", error_kind_of(error))                    \
-    X(error, TextColumn, "u", ErrorMessage{error})                                               \
+#define KAV_ERROR_FIELDS(X)                                                      \
+    X(line_number, ValueColumn<std::uint64_t>, "L", line_number)                 \
+    X(error_kind, DictionaryColumn<ErrorKindMembers>, "c", error_kind_of(error)) \
+    X(error, TextColumn, "u", ErrorMessage{error})                               \
     X(line, TextColumn, "z", line)
 
 #define KAV_COLUMN_READER(name, Column, format, value) \
-    const Column& name() const noexcept { return name##_; }
+    const Column& name() const noexcept {              \
+        return name##_;                                \
+    }
 #define KAV_COLUMN_VISIT(name, Column, format, value) visit(#name, format, name##_);
 #define KAV_FIELD_VISIT(name, Column, format, value) \
     visit(#name, format, std::type_identity<Column>{});
 #define KAV_FIELD_COUNT(name, Column, format, value) +1
-#define KAV_COLUMN_RESERVE(name, Column, format, value) name##_.reserve(rows);
+#define KAV_COLUMN_RESERVE(name, Column, format, value) reserve_column(name##_, rows, text_bytes);
 #define KAV_COLUMN_APPEND(name, Column, format, value) append_value(name##_, value);
 #define KAV_COLUMN_MEMBER(name, Column, format, value) Column name##_;
 
 // A table of the columns FIELDS lists; `append` takes the arguments its
 // values are written in. Readers get the columns through a const reference.
-#define KAV_DEFINE_COLUMN_SET(Name, FIELDS, ...)                                      \
-    class Name {                                                                      \
-      public:                                                                         \
-        static constexpr std::size_t kColumns = 0 FIELDS(KAV_FIELD_COUNT);            \
-        /* visit(name, Arrow format, std::type_identity<column type>) for each    */ \
-        /* field, in the listed order; name and format are string literals.       */ \
-        template <class Visit>                                                        \
-        static void for_each_field(Visit&& visit) {                                   \
-            FIELDS(KAV_FIELD_VISIT)                                                   \
-        }                                                                             \
-        FIELDS(KAV_COLUMN_READER)                                                     \
-        std::size_t rows() const noexcept { return line_number_.size(); }             \
-        /* visit(name, Arrow format, column) for each column, likewise.          */ \
-        template <class Visit>                                                        \
-        void for_each_column(Visit&& visit) const {                                   \
-            FIELDS(KAV_COLUMN_VISIT)                                                  \
-        }                                                                             \
-        void reserve(std::size_t rows) { FIELDS(KAV_COLUMN_RESERVE) }                 \
-        void append(__VA_ARGS__) { FIELDS(KAV_COLUMN_APPEND) }                        \
-                                                                                      \
-      private:                                                                        \
-        template <class Column, class Value>                                          \
-        static void append_value(Column& column, const Value& value) {                \
-            if constexpr (requires { value.append_to(std::declval<std::string&>()); }) { \
-                column.append_rendered(value);                                        \
-            } else {                                                                  \
-                column.append(value);                                                 \
-            }                                                                         \
-        }                                                                             \
-        FIELDS(KAV_COLUMN_MEMBER)                                                     \
+#define KAV_DEFINE_COLUMN_SET(Name, FIELDS, ...)                                                   \
+    class Name {                                                                                   \
+      public:                                                                                      \
+        static constexpr std::size_t kColumns = 0 FIELDS(KAV_FIELD_COUNT);                         \
+        /* visit(name, Arrow format, std::type_identity<column type>) for each    */               \
+        /* field, in the listed order; name and format are string literals.       */               \
+        template <class Visit>                                                                     \
+        static void for_each_field(Visit&& visit){                                                 \
+            FIELDS(KAV_FIELD_VISIT)} FIELDS(KAV_COLUMN_READER) std::size_t rows() const noexcept { \
+            return line_number_.size();                                                            \
+        }                                                                                          \
+        /* visit(name, Arrow format, column) for each column, likewise.          */                \
+        template <class Visit>                                                                     \
+        void for_each_column(Visit&& visit) const {                                                \
+            FIELDS(KAV_COLUMN_VISIT)                                                               \
+        }                                                                                          \
+        /* Room for `rows` rows and `text_bytes` bytes in each text column.      */                \
+        void reserve(std::size_t rows, std::size_t text_bytes) { FIELDS(KAV_COLUMN_RESERVE) }      \
+        void append(__VA_ARGS__) { FIELDS(KAV_COLUMN_APPEND) }                                     \
+                                                                                                   \
+      private:                                                                                     \
+        template <class Column>                                                                    \
+        static void reserve_column(Column& column, std::size_t rows, std::size_t text_bytes) {     \
+            column.reserve(rows);                                                                  \
+            if constexpr (requires { column.reserve_bytes(text_bytes); }) {                        \
+                column.reserve_bytes(text_bytes);                                                  \
+            }                                                                                      \
+        }                                                                                          \
+        template <class Column, class Value>                                                       \
+        static void append_value(Column& column, const Value& value) {                             \
+            if constexpr (requires { value.append_to(std::declval<std::string&>()); }) {           \
+                column.append_rendered(value);                                                     \
+            } else {                                                                               \
+                column.append(value);                                                              \
+            }                                                                                      \
+        }                                                                                          \
+        FIELDS(KAV_COLUMN_MEMBER)                                                                  \
     };
 
 KAV_DEFINE_COLUMN_SET(BeaconColumns, KAV_BEACON_FIELDS, std::uint64_t line_number,

@@ -42,7 +42,7 @@ class FlagColumn {
 
     std::size_t size() const noexcept { return size_; }
     bool operator[](std::size_t row) const noexcept {
-        return ((bytes_[row / 8] >> (row % 8)) & 1u) != 0;
+        return ((unsigned{bytes_[row / 8]} >> (row % 8)) & 1u) != 0;
     }
     std::span<const std::uint8_t> bits() const noexcept { return bytes_; }
 
@@ -61,6 +61,7 @@ class TextColumn {
 
     TextColumn() : offsets_{0} {}
     void reserve(std::size_t rows) { offsets_.reserve(rows + 1); }
+    void reserve_bytes(std::size_t bytes) { bytes_.reserve(bytes); }
     void append(std::string_view text) {
         bytes_.append(text);
         end_row();
@@ -78,7 +79,8 @@ class TextColumn {
     std::size_t size() const noexcept { return offsets_.size() - 1; }
     std::string_view operator[](std::size_t row) const noexcept {
         const auto begin = static_cast<std::size_t>(offsets_[row]);
-        return std::string_view(bytes_).substr(begin, static_cast<std::size_t>(offsets_[row + 1]) - begin);
+        return std::string_view(bytes_).substr(begin,
+                                               static_cast<std::size_t>(offsets_[row + 1]) - begin);
     }
     std::span<const std::int32_t> offsets() const noexcept { return offsets_; }
     std::string_view bytes() const noexcept { return bytes_; }

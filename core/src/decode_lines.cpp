@@ -10,21 +10,24 @@
 namespace kav {
 namespace {
 
-// A guess at the number of beacon rows, so that the columns seldom grow:
-// beacon lines are rarely shorter than this.
+// A guess at the number of rows a number of bytes holds, so that the columns
+// seldom grow: beacon lines are rarely shorter than this.
 constexpr std::size_t kShortestLikelyLine = 64;
+// The message of an error quotes the rest of its line and adds a few words:
+// about twice the line. Only the bytes written are ever touched, so a guess on
+// the large side costs address space, not memory.
+constexpr std::size_t kMessageBytesPerLineByte = 2;
 
 }  // namespace
 
 Result<DecodedLines, DecodeLimitError> decode_lines(std::string_view data,
-                                                     std::uint64_t first_line_number) {
+                                                    std::uint64_t first_line_number) {
     // Each beacon text and each raw line is a slice of the input, so an input
     // within the offset limit keeps every column but the error messages within it.
     if (data.size() > TextColumn::kMaxBytes) {
-        return Err(DecodeLimitError{"input of " + std::to_string(data.size()) +
-                                    " bytes is larger than the " +
-                                    std::to_string(TextColumn::kMaxBytes) +
-                                    " bytes decoded at once"});
+        return Err(DecodeLimitError{
+            "input of " + std::to_string(data.size()) + " bytes is larger than the " +
+            std::to_string(TextColumn::kMaxBytes) + " bytes decoded at once"});
     }
     // There are at most as many lines as bytes.
     if (!data.empty() &&
@@ -35,7 +38,7 @@ Result<DecodedLines, DecodeLimitError> decode_lines(std::string_view data,
     }
     DecodedLines out;
     LineCounts& counts = out.counts;
-    out.beacons.reserve(data.size() / kShortestLikelyLine);
+    out.beacons.reserve(data.size() / kShortestLikelyLine, 0);
     LineSplitter lines(data);
     for (std::string_view line; lines.next(line);) {
         const std::uint64_t line_number = first_line_number + counts.lines++;
@@ -52,13 +55,18 @@ Result<DecodedLines, DecodeLimitError> decode_lines(std::string_view data,
             out.beacons.append(line_number, parsed.value());
             continue;
         }
+        if (out.errors.rows() == 0) {
+            // The raw lines of the failures fit in the rest of the input.
+            const std::size_t rest =
+                data.size() - static_cast<std::size_t>(line.data() - data.data());
+            out.errors.reserve(rest / kShortestLikelyLine, kMessageBytesPerLineByte * rest);
+        }
         out.errors.append(line_number, parsed.error(), line);
         ++counts.failures[error_kind_of(parsed.error())];
         if (out.errors.error().overflowed()) {
-            return Err(DecodeLimitError{"the error messages up to line " +
-                                        std::to_string(line_number) + " pass the " +
-                                        std::to_string(TextColumn::kMaxBytes) +
-                                        " bytes of one text column"});
+            return Err(DecodeLimitError{
+                "the error messages up to line " + std::to_string(line_number) + " pass the " +
+                std::to_string(TextColumn::kMaxBytes) + " bytes of one text column"});
         }
     }
     counts.decoded = out.beacons.rows();

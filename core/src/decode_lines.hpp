@@ -39,6 +39,6 @@ struct DecodeLimitError {
 // when a text column would pass its 32-bit offsets or a line number its
 // 64 bits.
 Result<DecodedLines, DecodeLimitError> decode_lines(std::string_view data,
-                                                     std::uint64_t first_line_number);
+                                                    std::uint64_t first_line_number);
 
 }  // namespace kav

@@ -39,8 +39,9 @@ class LineSplitter {
                             std::size_t to) noexcept {
         if (from == to) return to;  // an empty view may have no address to search
         const void* found = std::memchr(data.data() + from, byte, to - from);
-        return found == nullptr ? to : static_cast<std::size_t>(static_cast<const char*>(found) -
-                                                                data.data());
+        return found == nullptr
+                   ? to
+                   : static_cast<std::size_t>(static_cast<const char*>(found) - data.data());
     }
 
     std::string_view data_;

@@ -7,8 +7,8 @@
 
 #include <bit>
 #include <cmath>
-#include <limits>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -106,7 +106,8 @@ void expect_rows_match_the_lines(std::string_view data, std::uint64_t first_line
     EXPECT_EQ(counts.failures, expected.failures);
 }
 
-constexpr std::string_view kValid = "X1>KAFLR,qAS,RX1:/123456h4630.00N/00830.00E'090/050/A=001000 id06ABCDEF";
+constexpr std::string_view kValid =
+    "X1>KAFLR,qAS,RX1:/123456h4630.00N/00830.00E'090/050/A=001000 id06ABCDEF";
 // Not-a-number, infinity and negative zero come through the field grammar.
 constexpr std::string_view kSpecialFloats =
     "Y>KAADSB,qAS,R:/000000h9959.99N/nan00.00E'inf/nan/A=-00000 id3EABCDEF";
@@ -162,8 +163,8 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"NumberedFromZero", kAll + "\n", 0, counts(4, 2, 0, 0)},
         DecodeCase{"NumberedFromFar", kAll, (1ull << 63) + 5, counts(4, 2, 0, 0)},
         DecodeCase{"CommentsAndBlankLinesAreCountedNotDecoded",
-                   "# server 1\n\n" + std::string(kValid) + "\r\n\r\n#\r" + std::string(kNoId),
-                   10, counts(1, 1, 2, 2)},
+                   "# server 1\n\n" + std::string(kValid) + "\r\n\r\n#\r" + std::string(kNoId), 10,
+                   counts(1, 1, 2, 2)},
         DecodeCase{"AHashAfterTheFirstByteIsNoComment", " #" + std::string(kValid), 1,
                    counts(1, 0, 0, 0)},
         DecodeCase{"TwoBeaconsJoinedByACarriageReturnStayTwo",
@@ -172,7 +173,9 @@ INSTANTIATE_TEST_SUITE_P(
                    "\0\n\xFF\xFE\x80\n"s + std::string(kValid) + "\0"s, 1, counts(1, 2, 0, 0)},
         DecodeCase{"ALongBadLine", std::string(1 << 20, '\x01') + "\n" + std::string(kValid), 1,
                    counts(1, 1, 0, 0)}),
-    [](const testing::TestParamInfo<DecodeCase>& param_info) { return std::string(param_info.param.name); });
+    [](const testing::TestParamInfo<DecodeCase>& param_info) {
+        return std::string(param_info.param.name);
+    });
 
 TEST(DecodeLinesTest, SpecialFloatsKeepTheirBits) {
     const auto decoded = decode_lines(kSpecialFloats, 1);

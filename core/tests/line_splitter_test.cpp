@@ -37,25 +37,26 @@ TEST_P(LineSplitterTest, YieldsTheLinesWithoutTheirEnds) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, LineSplitterTest,
-    testing::Values(
-        SplitCase{"Empty", "", {}},
-        SplitCase{"NoLineEnd", "a", {"a"}},
-        SplitCase{"LineFeed", "a\nb\n", {"a", "b"}},
-        SplitCase{"CarriageReturnLineFeed", "a\r\nb\r\n", {"a", "b"}},
-        SplitCase{"LoneCarriageReturns", "a\rb\r", {"a", "b"}},
-        SplitCase{"CarriageReturnAtTheEnd", "a\r", {"a"}},
-        SplitCase{"OnlyACarriageReturn", "\r", {""}},
-        SplitCase{"LastLineWithoutEndAfterCarriageReturn", "a\rb", {"a", "b"}},
-        SplitCase{"MixedEnds", "a\nb\r\nc\rd", {"a", "b", "c", "d"}},
-        SplitCase{"BlankLines", "\n\n\r\n\r", {"", "", "", ""}},
-        SplitCase{"TwoCarriageReturnsAreTwoEnds", "a\r\rb", {"a", "", "b"}},
-        SplitCase{"LineFeedThenCarriageReturnAreTwoEnds", "a\n\rb", {"a", "", "b"}},
-        SplitCase{"PairThenLineFeed", "a\r\n\nb", {"a", "", "b"}},
-        SplitCase{"CarriageReturnBeforeAFarLineFeed", "a\rb\rc\nd", {"a", "b", "c", "d"}},
-        SplitCase{"CommentsAreLinesToo", "# server\nx", {"# server", "x"}},
-        SplitCase{"NulBytesStayInTheLine", "a\0b\nc\0"s, {"a\0b"s, "c\0"s}},
-        SplitCase{"InvalidUtf8StaysInTheLine", "\xFF\xFE\r\x80", {"\xFF\xFE", "\x80"}}),
-    [](const testing::TestParamInfo<SplitCase>& param_info) { return std::string(param_info.param.name); });
+    testing::Values(SplitCase{"Empty", "", {}}, SplitCase{"NoLineEnd", "a", {"a"}},
+                    SplitCase{"LineFeed", "a\nb\n", {"a", "b"}},
+                    SplitCase{"CarriageReturnLineFeed", "a\r\nb\r\n", {"a", "b"}},
+                    SplitCase{"LoneCarriageReturns", "a\rb\r", {"a", "b"}},
+                    SplitCase{"CarriageReturnAtTheEnd", "a\r", {"a"}},
+                    SplitCase{"OnlyACarriageReturn", "\r", {""}},
+                    SplitCase{"LastLineWithoutEndAfterCarriageReturn", "a\rb", {"a", "b"}},
+                    SplitCase{"MixedEnds", "a\nb\r\nc\rd", {"a", "b", "c", "d"}},
+                    SplitCase{"BlankLines", "\n\n\r\n\r", {"", "", "", ""}},
+                    SplitCase{"TwoCarriageReturnsAreTwoEnds", "a\r\rb", {"a", "", "b"}},
+                    SplitCase{"LineFeedThenCarriageReturnAreTwoEnds", "a\n\rb", {"a", "", "b"}},
+                    SplitCase{"PairThenLineFeed", "a\r\n\nb", {"a", "", "b"}},
+                    SplitCase{
+                        "CarriageReturnBeforeAFarLineFeed", "a\rb\rc\nd", {"a", "b", "c", "d"}},
+                    SplitCase{"CommentsAreLinesToo", "# server\nx", {"# server", "x"}},
+                    SplitCase{"NulBytesStayInTheLine", "a\0b\nc\0"s, {"a\0b"s, "c\0"s}},
+                    SplitCase{"InvalidUtf8StaysInTheLine", "\xFF\xFE\r\x80", {"\xFF\xFE", "\x80"}}),
+    [](const testing::TestParamInfo<SplitCase>& param_info) {
+        return std::string(param_info.param.name);
+    });
 
 TEST(LineSplitterTest, KeepsALongLineWhole) {
     const std::string line(3 << 20, 'x');

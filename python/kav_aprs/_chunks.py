@@ -38,17 +38,20 @@ def whole_lines(stream: Any, batch_bytes: int) -> Iterator[bytes]:
             pending.append(block)
             pending_bytes += len(block)
             continue
-        # Slicing copies: skip it when the read ends on a line end.
-        head = block if cut == len(block) else block[:cut]
-        # In a list, so that the chunk is handed over and not also kept by this
+        # One copy at most: the rest of the previous read joined with a view of
+        # this one, or a slice; none when the read ends on a line end. In a
+        # list, so that the chunk is handed over and not also kept by this
         # frame while the caller decodes it and works on the result.
-        chunk = [b"".join((*pending, head)) if pending else head]
+        if pending:
+            chunk = [b"".join((*pending, memoryview(block)[:cut]))]
+        else:
+            chunk = [block if cut == len(block) else block[:cut]]
         if cut == len(block):
             pending, pending_bytes = [], 0
             drop_lf = block[-1] == _CR
         else:
             pending, pending_bytes = [block[cut:]], len(block) - cut
-        del block, head
+        del block
         yield chunk.pop()
     if pending:
         yield b"".join(pending)
