@@ -13,6 +13,8 @@ BLOCKS = [
     (_TEXT.count("\n", 0, match.start(1)), match.group(1))
     for match in re.finditer(r"^```python\n(.*?)^```$", _TEXT, flags=re.MULTILINE | re.DOTALL)
 ]
+# A block that shows an optional extra runs where the extra is installed (module shown -> module needed).
+EXTRAS = {"kav_aprs.dask": "dask.dataframe"}
 # The repr and error texts are long; the README wraps them at blanks.
 FLAGS = doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE
 
@@ -30,6 +32,9 @@ def run_block(line, block, namespace):
 
 @pytest.mark.parametrize("index", range(len(BLOCKS)), ids=[f"line{line + 1}" for line, _ in BLOCKS])
 def test_readme_example(index):
+    for shown, needed in EXTRAS.items():
+        if shown in BLOCKS[index][1]:
+            pytest.importorskip(needed)
     # The README reads as one session: later blocks use names that earlier ones define.
     namespace = {}
     for line, block in BLOCKS[:index]:

@@ -1,0 +1,246 @@
+"""Dask reader benchmark: read_beacons on one and on two single-threaded workers, against the columnar
+decoder on one thread, over one generated archive.
+
+The archive (about 2 GiB by default, under /tmp, made once and reused while its parameters match) holds
+files of bench corpus lines: one bad line in a hundred and a server comment every ten thousand lines.
+In one run and in rotating order, each round times:
+
+  (a) iter_decoded over every file on one thread: the columnar decoder's own figure;
+  (b) read_beacons(...).map_partitions(len).sum() on a local cluster of one single-threaded worker;
+  (c) the same on two single-threaded workers.
+
+It prints medians of wall time and, since the machine is shared, also of processor time (of this
+process for (a), of the worker processes for (b) and (c), and of the busiest worker), with the targets
+(c) >= 1.7 x (b) and (a) per core <= 1.3 x (c) per core as medians of the ratios within each round.
+--blocksizes adds a sweep of (c) over block sizes with the peak resident size of a worker at each, the
+figures the default block size was chosen from; --keep-freed-memory starts the workers without
+distributed's MALLOC_TRIM_THRESHOLD_. Run it through scripts/bench-dask.sh, which installs the package
+with its dask extra.
+"""
+
+from __future__ import annotations
+
+import argparse
+import hashlib
+import json
+import os
+import pathlib
+import platform
+import resource
+import statistics
+import sys
+import time
+from typing import Any, Callable
+
+import corpus_lines
+import dask
+import distributed
+from dask.utils import format_bytes, parse_bytes
+
+import kav_aprs
+from kav_aprs.dask import read_beacons
+
+BAD_EVERY = 100
+COMMENT_EVERY = 10_000
+BLOCK_LINES = 10_000  # lines of the block that every file repeats
+WAIT = 1800  # seconds: the longest any one cluster call may take
+
+
+def generate(directory: pathlib.Path, total_bytes: int, files: int) -> dict:
+    """Writes the archive unless one of the same parameters is there; returns its description."""
+    valid, bad = corpus_lines.load("valid"), corpus_lines.load("bad")
+    lines = []
+    for i in range(BLOCK_LINES):
+        if i % COMMENT_EVERY == 0:
+            lines.append(b"# aprsc 2.1.19 7 Dec 2026 00:00:00 GMT KAV-EU 127.0.0.1:14580")
+        elif i % BAD_EVERY == BAD_EVERY - 1:
+            lines.append(bad[i % len(bad)])
+        else:
+            lines.append(valid[i % len(valid)])
+    block = b"\n".join(lines) + b"\n"
+    blocks_per_file = max(1, total_bytes // files // len(block))
+    description = {"files": files, "bytes": files * blocks_per_file * len(block),
+                   "lines": files * blocks_per_file * BLOCK_LINES, "block_sha256": hashlib.sha256(block).hexdigest()}
+    marker = directory / "archive.json"
+    if marker.exists() and json.loads(marker.read_text()) == description:
+        return description
+    directory.mkdir(parents=True, exist_ok=True)
+    marker.unlink(missing_ok=True)
+    for n in range(files):
+        with open(directory / f"beacons-{n:03d}.txt", "wb") as out:
+            for _ in range(blocks_per_file):
+                out.write(block)
+    marker.write_text(json.dumps(description))
+    return description
+
+
+def single_thread(paths: list[pathlib.Path]) -> tuple[int, float, float, float]:
+    """(decoded lines, wall seconds, processor seconds twice) of iter_decoded over every file."""
+    wall, cpu = time.perf_counter(), time.process_time()
+    rows = sum(decoded.decoded for path in paths for decoded in kav_aprs.iter_decoded(path))
+    cpu = time.process_time() - cpu
+    return rows, time.perf_counter() - wall, cpu, cpu
+
+
+def _worker_cpu_seconds() -> float:
+    times = os.times()
+    return times.user + times.system
+
+
+def _worker_peak_rss() -> int:
+    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+
+
+def on_cluster(client: distributed.Client, pattern: str, blocksize: str) -> tuple[int, float, float, float]:
+    """(rows, wall seconds, processor seconds of all workers, of the busiest one) of one read_beacons pass."""
+    before = client.run(_worker_cpu_seconds)
+    wall = time.perf_counter()
+    frame = read_beacons(pattern, blocksize=blocksize)
+    rows = client.compute(frame.map_partitions(len).sum()).result(timeout=WAIT)
+    wall = time.perf_counter() - wall
+    spent = [seconds - before[worker] for worker, seconds in client.run(_worker_cpu_seconds).items()]
+    return int(rows), wall, sum(spent), max(spent)
+
+
+def cluster(workers: int) -> tuple[distributed.LocalCluster, distributed.Client]:
+    local = distributed.LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
+                                     host="127.0.0.1", dashboard_address=None, timeout=120)
+    return local, distributed.Client(local, timeout=120)
+
+
+def rounds(cases: dict[str, Callable[[], tuple[int, float, float, float]]], repetitions: int) -> dict:
+    """Every case once per round, the order rotating, so that noise hits all alike."""
+    samples: dict[str, list[tuple[int, float, float, float]]] = {key: [] for key in cases}
+    keys = list(cases)
+    for rep in range(repetitions):
+        shift = rep % len(keys)
+        for key in keys[shift:] + keys[:shift]:
+            samples[key].append(cases[key]())
+            print(f"  round {rep + 1} {key}: {samples[key][-1][1]:.2f} s wall", file=sys.stderr)
+    return {
+        key: {
+            "rows": runs[0][0],
+            "wall_s": statistics.median(run[1] for run in runs),
+            "cpu_s": statistics.median(run[2] for run in runs),
+            "busiest_cpu_s": statistics.median(run[3] for run in runs),
+            "wall_samples_s": [run[1] for run in runs],
+            "cpu_samples_s": [run[2] for run in runs],
+            "busiest_cpu_samples_s": [run[3] for run in runs],
+        }
+        for key, runs in samples.items()
+    }
+
+
+def sweep(client: distributed.Client, pattern: str, blocksizes: list[str], repetitions: int) -> dict:
+    """Two workers at each block size: median wall time and the peak resident size of a worker."""
+    found = {}
+    for blocksize in blocksizes:
+        client.restart(timeout=120)  # a fresh peak resident size for each block size
+        on_cluster(client, pattern, blocksize)  # warm-up
+        runs = [on_cluster(client, pattern, blocksize) for _ in range(repetitions)]
+        found[blocksize] = {
+            "partitions": read_beacons(pattern, blocksize=blocksize).npartitions,
+            "wall_s": statistics.median(run[1] for run in runs),
+            "cpu_s": statistics.median(run[2] for run in runs),
+            "peak_worker_rss_bytes": max(client.run(_worker_peak_rss).values()),
+        }
+        print(f"  blocksize {blocksize}: {found[blocksize]['wall_s']:.2f} s", file=sys.stderr)
+    return found
+
+
+def print_report(report: dict) -> None:
+    archive = report["archive"]
+    print(f"Python {report['python']}, dask {report['dask']}; archive: {archive['files']} files, "
+          f"{format_bytes(archive['bytes'])}, {archive['lines']:,} lines; blocksize {report['blocksize']}; "
+          f"medians of {report['repetitions']} rounds")
+    print(f"worker environment: {report['worker_environment']}")
+    print(f"{'case':<46}{'wall s':>8}{'Mlines/s':>10}{'cpu s':>8}{'Mlines/cpu-s':>14}{'busiest cpu s':>15}")
+    lines = archive["lines"]
+    for key, label in (("a", "(a) iter_decoded, one thread"), ("b", "(b) read_beacons, 1 worker x 1 thread"),
+                       ("c", "(c) read_beacons, 2 workers x 1 thread")):
+        r = report["cases"][key]
+        print(f"{label:<46}{r['wall_s']:>8.2f}{lines / r['wall_s'] / 1e6:>10.2f}"
+              f"{r['cpu_s']:>8.2f}{lines / r['cpu_s'] / 1e6:>14.2f}{r['busiest_cpu_s']:>15.2f}")
+    for t in report["targets"]:
+        print(f"target {t['target']:<52} ratio {t['ratio']:>6.2f}  {'holds' if t['holds'] else 'MISSED'}")
+    if "sweep" in report:
+        print(f"{'blocksize (2 workers)':<24}{'partitions':>11}{'wall s':>8}{'cpu s':>8}{'peak worker RSS':>17}")
+        for blocksize, r in report["sweep"].items():
+            print(f"{blocksize:<24}{r['partitions']:>11}{r['wall_s']:>8.2f}{r['cpu_s']:>8.2f}"
+                  f"{format_bytes(r['peak_worker_rss_bytes']):>17}")
+
+
+def targets(cases: dict) -> list[dict]:
+    """The targets as medians of per-round ratios: the cases of one round ran back to back, under much the
+    same load from the rest of the machine."""
+    a, b, c = (cases[key] for key in "abc")
+
+    def median_ratio(numerator: list[float], denominator: list[float], factor: float = 1.0) -> float:
+        return statistics.median(factor * n / d for n, d in zip(numerator, denominator))
+
+    checks = (
+        ("(c) >= 1.7 x (b), wall", median_ratio(b["wall_samples_s"], c["wall_samples_s"]), ">=", 1.7),
+        # On a busy machine the second worker may get no second core of its own; the busiest worker's
+        # processor time is what the wall time would be if it did.
+        ("(c) >= 1.7 x (b), busiest worker's processor time",
+         median_ratio(b["cpu_samples_s"], c["busiest_cpu_samples_s"]), ">=", 1.7),
+        # Lines a second of (a) over lines a second and core of (c).
+        ("(a) per core <= 1.3 x (c) per core, wall",
+         median_ratio(c["wall_samples_s"], a["wall_samples_s"], factor=2.0), "<=", 1.3),
+        ("(a) per core <= 1.3 x (c) per core, processor time",
+         median_ratio(c["cpu_samples_s"], a["cpu_samples_s"]), "<=", 1.3),
+    )
+    return [{"target": target, "ratio": ratio, "holds": ratio >= bound if relation == ">=" else ratio <= bound}
+            for target, ratio, relation, bound in checks]
+
+
+def main() -> int:
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--archive", default="/tmp/kav-aprs-bench-archive", help="where the archive is made")
+    ap.add_argument("--size", default="2GiB", help="archive size (default 2GiB)")
+    ap.add_argument("--files", type=int, default=8, help="files in the archive (default 8)")
+    ap.add_argument("--blocksize", default="64MiB", help="block size of (b) and (c)")
+    ap.add_argument("--repetitions", type=int, default=5)
+    ap.add_argument("--blocksizes", help="comma-separated block sizes to sweep on two workers")
+    ap.add_argument("--keep-freed-memory", action="store_true",
+                    help="start the workers without distributed's MALLOC_TRIM_THRESHOLD_, so that freed memory"
+                         " is reused instead of handed back to the system and faulted in again")
+    ap.add_argument("--json", help="write the figures to this file")
+    args = ap.parse_args()
+
+    directory = pathlib.Path(args.archive)
+    archive = generate(directory, parse_bytes(args.size), args.files)
+    paths = sorted(directory.glob("beacons-*.txt"))
+    pattern = str(directory / "beacons-*.txt")
+    report: dict[str, Any] = {"python": platform.python_version(), "dask": dask.__version__,
+                              "archive": archive, "blocksize": args.blocksize, "repetitions": args.repetitions}
+    if args.keep_freed_memory:
+        dask.config.set({"distributed.nanny.pre-spawn-environ.MALLOC_TRIM_THRESHOLD_": None})
+    report["worker_environment"] = dask.config.get("distributed.nanny.pre-spawn-environ")
+    one, two = cluster(1), cluster(2)
+    try:
+        for _, client in (one, two):
+            on_cluster(client, pattern, args.blocksize)  # warm-up: imports on the workers, page cache
+        report["cases"] = rounds({
+            "a": lambda: single_thread(paths),
+            "b": lambda: on_cluster(one[1], pattern, args.blocksize),
+            "c": lambda: on_cluster(two[1], pattern, args.blocksize),
+        }, args.repetitions)
+        if len({case["rows"] for case in report["cases"].values()}) != 1:
+            print("refusing to report: the cluster did not give one row per decoded line", file=sys.stderr)
+            return 1
+        report["targets"] = targets(report["cases"])
+        if args.blocksizes:
+            report["sweep"] = sweep(two[1], pattern, args.blocksizes.split(","), args.repetitions)
+    finally:
+        for local, client in (one, two):
+            client.close(timeout=60)
+            local.close(timeout=60)
+    print_report(report)
+    if args.json:
+        pathlib.Path(args.json).write_text(json.dumps(report, indent=2))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

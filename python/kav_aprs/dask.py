@@ -1,0 +1,240 @@
+"""Beacon files as a Dask data frame, decoded in parallel on a cluster.
+
+Needs the optional extra: ``pip install kav_aprs_parser_pyo3[dask]``.
+
+How files become partitions:
+
+- An uncompressed file larger than the block size is cut into byte ranges of
+  the block size. A range owns every line that starts inside it, so its first
+  line starts at the first line start at or after its first byte, and it reads
+  on to the first line start at or after its end. A line starts at offset 0
+  and after each line end (``\\n``, ``\\r\\n`` or a lone ``\\r``); a ``\\r\\n``
+  cut between its two bytes is one line end, so the line after it belongs to
+  the next range. Both ends of a range come from the same rule, so every line
+  belongs to exactly one range, however the cuts fall.
+- A compressed file (gzip, bzip2 or xz, recognised by its first bytes) cannot
+  be entered in the middle: it is one partition, decoded as a stream.
+- A file no larger than one block is one partition.
+
+Line numbers count every line of a file (blank and comment lines too) from 1.
+A range's first line number is one plus the number of lines in the ranges
+before it. Those counts are carried, not recounted: each range is decoded
+with numbers starting at 1 and reports how many lines it held; a small task
+per range adds the counts of the ranges before it to its numbers. Counting
+the line ends before each range instead would read every file about
+(number of ranges / 2) times over; a separate counting pass would read it
+twice. Carrying costs two tiny tasks per range and no extra reading. It is
+also why the frame is built from delayed tasks (``from_delayed``) and not with
+``from_map``, whose partitions cannot take inputs from other tasks. The keys
+are not derived from the arguments: a file rewritten in place must not be
+answered from the results of an earlier read still held on a cluster.
+
+Columns: those of the decoder's tables, plus ``source``, the file the row came
+from. Every column is Arrow-backed (``pandas.ArrowDtype``) except the
+enumerations (``kav_aprs_protocol``, ``aircraft_type``, ``address_type`` and
+``error_kind``), which are pandas categoricals whose categories are all the
+members' texts in code order, the same for every partition, so Dask knows them
+without computing anything. ``source`` is an Arrow dictionary column: one
+entry per partition, so the file name costs a few bytes per row, not its length.
+"""
+
+from __future__ import annotations
+
+import functools
+import os
+import re
+from typing import Any
+
+import dask
+import dask.dataframe as dd
+import fsspec
+import numpy as np
+import pandas as pd
+import pyarrow as pa
+import pyarrow.compute as pc
+from dask.utils import parse_bytes
+
+import kav_aprs
+
+from . import _sources
+
+__all__ = ["read_beacons"]
+
+_LINE_END = re.compile(rb"[\r\n]")
+# How much to read at a time while looking for the next line end.
+_SCAN_BYTES = 64 << 10
+
+
+def read_beacons(
+    urlpath: str | os.PathLike[str] | list[str | os.PathLike[str]],
+    *,
+    blocksize: int | str | None = "64MiB",
+    errors: bool = False,
+    storage_options: dict[str, Any] | None = None,
+) -> dd.DataFrame:
+    """Reads beacon files into a Dask data frame, one row per decoded line.
+
+    urlpath: a path, a list of paths or a glob (``*``), local or any URL that
+    fsspec opens (``s3://...``, ``file://...``); storage_options go to fsspec.
+    blocksize: bytes per partition of an uncompressed file (an int, or a text
+    such as ``"64MiB"``); None makes every file one partition.
+    errors: when true, the frame holds the lines that failed to decode (columns
+    ``line_number``, ``error_kind``, ``error``, ``line``, ``source``) instead.
+
+    Files are sized and their first bytes read now, to plan the partitions;
+    nothing is decoded until the frame is computed.
+    """
+    block = _block_bytes(blocksize)
+    fs, _, paths = fsspec.get_fs_token_paths(urlpath, mode="rb", storage_options=storage_options)
+    if not paths:
+        raise FileNotFoundError(f"no beacon file matches {urlpath!r}")
+    partitions = []
+    for path in paths:
+        partitions.extend(_file_partitions(fs, path, block, errors))
+    meta = _frame([_batch(kav_aprs.decode(b""), errors)], "")
+    return dd.from_delayed(partitions, meta=meta, verify_meta=False)
+
+
+def _block_bytes(blocksize: int | str | None) -> int | None:
+    if blocksize is None:
+        return None
+    if isinstance(blocksize, bool) or not isinstance(blocksize, (int, str)):
+        raise TypeError(f"blocksize must be an int, a text such as '64MiB' or None, not {type(blocksize).__name__}")
+    try:
+        block = parse_bytes(blocksize)
+    except ValueError as error:
+        raise ValueError(f"blocksize {blocksize!r} is not a size: {error}") from None
+    if block <= 0:
+        raise ValueError(f"blocksize must be at least one byte, got {blocksize!r}")
+    return block
+
+
+def _file_partitions(fs: fsspec.AbstractFileSystem, path: str, block: int | None, errors: bool) -> list[Any]:
+    """The partitions of one file, as delayed frames in file order."""
+    size = fs.size(path)
+    source = path if _is_local(fs) else fs.unstrip_protocol(path)
+    if block is None or size <= block or _is_compressed(fs, path):
+        return [dask.delayed(_decode_file)(fs, path, source, errors)]
+    # Three tasks per range: the decoding, the renumbering and the running count of lines. The two small ones
+    # take the decoded range whole rather than pieces of it, which would cost a task per piece; they run where
+    # it lies, since it is by far their largest input.
+    partitions = []
+    lines_before: Any = 0
+    for start in range(0, size, block):
+        decoded = dask.delayed(_decode_range)(fs, path, source, start, min(start + block, size), size, errors)
+        partitions.append(dask.delayed(_numbered)(decoded, lines_before))
+        lines_before = dask.delayed(_lines_after)(decoded, lines_before)
+    return partitions
+
+
+def _is_local(fs: fsspec.AbstractFileSystem) -> bool:
+    protocols = (fs.protocol,) if isinstance(fs.protocol, str) else fs.protocol
+    return "file" in protocols
+
+
+def _is_compressed(fs: fsspec.AbstractFileSystem, path: str) -> bool:
+    """Whether the file starts as a compressed stream does, by the same leading bytes that iter_decoded knows."""
+    with fs.open(path, "rb") as file:
+        head = file.read(_sources._SNIFF_BYTES)
+    return any(head.startswith(magic) for magic, _ in _sources._COMPRESSED)
+
+
+def _decode_file(fs: fsspec.AbstractFileSystem, path: str, source: str, errors: bool) -> pd.DataFrame:
+    """A whole file, compressed or not, streamed through the decoder."""
+    with fs.open(path, "rb") as file:
+        batches = [_batch(decoded, errors) for decoded in kav_aprs.iter_decoded(file)]
+    return _frame(batches or [_batch(kav_aprs.decode(b""), errors)], source)
+
+
+def _decode_range(
+    fs: fsspec.AbstractFileSystem, path: str, source: str, start: int, end: int, size: int, errors: bool
+) -> tuple[pd.DataFrame, int]:
+    """The lines that start in bytes [start, end) of a file, numbered from 1, and how many there are."""
+    with fs.open(path, "rb") as file:
+        begin = _line_start_at_or_after(file, start, size)
+        finish = _line_start_at_or_after(file, end, size)
+        file.seek(begin)
+        data = file.read(finish - begin)
+    if len(data) != finish - begin:
+        raise OSError(
+            f"{source}: read {len(data)} bytes at offset {begin} where {finish - begin} were expected;"
+            " the file changed while it was being read"
+        )
+    decoded = kav_aprs.decode(data)
+    return _frame([_batch(decoded, errors)], source), decoded.lines
+
+
+def _line_start_at_or_after(file: Any, position: int, size: int) -> int:
+    """The offset of the first line start at or after position, or size if no line starts there.
+
+    A line starts at offset 0 and right after a line end. The search begins one
+    byte early, so that a line end just before position is seen.
+    """
+    if position <= 0:
+        return 0
+    if position >= size:
+        return size
+    offset = position - 1
+    file.seek(offset)
+    while window := file.read(_SCAN_BYTES):
+        found = _LINE_END.search(window)
+        if found is None:
+            offset += len(window)
+            continue
+        end = offset + found.start()
+        if window[found.start()] != ord("\r"):
+            return end + 1
+        # A \n right after a \r belongs to the same line end, also when the read stopped between them.
+        following = window[found.start() + 1 : found.start() + 2]
+        if not following:
+            file.seek(end + 1)
+            following = file.read(1)
+        return end + 2 if following == b"\n" else end + 1
+    return size
+
+
+def _numbered(decoded: tuple[pd.DataFrame, int], lines_before: int) -> pd.DataFrame:
+    """The frame of a decoded range with its line numbers counted from the start of the file."""
+    frame, _ = decoded
+    if lines_before == 0:
+        return frame
+    shifted = pc.add(pa.array(frame["line_number"].array), pa.scalar(lines_before, pa.uint64()))
+    return frame.assign(line_number=pd.arrays.ArrowExtensionArray(shifted))
+
+
+def _lines_after(decoded: tuple[pd.DataFrame, int], lines_before: int) -> int:
+    """The lines of the file up to the end of a decoded range."""
+    return lines_before + decoded[1]
+
+
+def _batch(decoded: Any, errors: bool) -> pa.RecordBatch:
+    return pa.record_batch(decoded.errors if errors else decoded.beacons)
+
+
+def _frame(batches: list[pa.RecordBatch], source: str) -> pd.DataFrame:
+    """Decoded batches (at least one, so that the enumerations' dictionaries are there even when no row is)
+    as one pandas frame over the same memory, plus the source column."""
+    table = pa.Table.from_batches(batches)
+    columns: dict[str, Any] = {
+        name: _categorical(column) if pa.types.is_dictionary(column.type) else pd.arrays.ArrowExtensionArray(column)
+        for name, column in zip(table.column_names, table.columns)
+    }
+    columns["source"] = pd.arrays.ArrowExtensionArray(
+        pa.DictionaryArray.from_arrays(
+            pa.array(np.zeros(table.num_rows, dtype=np.int32)), pa.array([source], pa.utf8())
+        )
+    )
+    return pd.DataFrame(columns)
+
+
+def _categorical(column: pa.ChunkedArray) -> pd.Categorical:
+    """An enumeration column as a categorical: the dictionary of every batch lists all the members' texts in
+    code order, so the indices are the codes of one set of categories, the same in every partition."""
+    codes = np.concatenate([chunk.indices.to_numpy(zero_copy_only=False) for chunk in column.chunks])
+    return pd.Categorical.from_codes(codes, dtype=_categories(tuple(column.chunk(0).dictionary.to_pylist())))
+
+
+@functools.lru_cache(maxsize=None)
+def _categories(texts: tuple[str, ...]) -> pd.CategoricalDtype:
+    # Made once per enumeration: checking the categories costs about a millisecond each time.
+    return pd.CategoricalDtype(list(texts))

@@ -1,0 +1,174 @@
+"""read_beacons: partitions that together hold exactly the rows of one single-process read."""
+
+import gzip
+import io
+import pathlib
+import re
+
+import pytest
+
+dd = pytest.importorskip("dask.dataframe")
+distributed = pytest.importorskip("distributed")
+duckdb = pytest.importorskip("duckdb")
+import fsspec  # noqa: E402
+import pyarrow as pa  # noqa: E402
+
+import kav_aprs  # noqa: E402
+import kav_aprs.dask as reader  # noqa: E402
+
+CORPUS = pathlib.Path(__file__).resolve().parent.parent / "bench" / "corpus"
+VALID = (CORPUS / "valid.txt").read_bytes().splitlines()[:30]
+BAD = (CORPUS / "bad.txt").read_bytes().splitlines()[:6]
+FIRST = len(VALID[0])
+WAIT = 120  # seconds: the longest any one cluster call may take
+
+
+def beacon_lines(end, count=24, final=True):
+    """Valid and bad lines with a comment and a blank line among them, each closed by end (a cycle of ends)."""
+    lines = []
+    for i in range(count):
+        lines.append(VALID[i % len(VALID)] if i % 5 != 2 else BAD[i % len(BAD)])
+        if i == 6:
+            lines.append(b"# server keepalive")
+        if i == 9:
+            lines.append(b"")
+    ends = [end] if isinstance(end, bytes) else end
+    text = b"".join(line + ends[i % len(ends)] for i, line in enumerate(lines))
+    return text if final else text[: -len(ends[(len(lines) - 1) % len(ends)])]
+
+
+LF, CRLF, CR = beacon_lines(b"\n"), beacon_lines(b"\r\n"), beacon_lines(b"\r")
+MIXED = beacon_lines([b"\n", b"\r\n", b"\r"])
+
+# (id, files as (name, content, compress), blocksize); FIRST is the length of the first line without its end.
+CASES = [
+    ("cut-inside-lines", [("a.txt", LF, False)], FIRST // 2),
+    ("cut-just-before-lf", [("a.txt", LF, False)], FIRST),
+    ("cut-just-after-lf", [("a.txt", LF, False)], FIRST + 1),
+    ("cut-between-cr-and-lf", [("a.txt", CRLF, False)], FIRST + 1),
+    ("cut-just-after-crlf", [("a.txt", CRLF, False)], FIRST + 2),
+    ("cut-after-lone-cr", [("a.txt", CR, False)], FIRST + 1),
+    ("mixed-line-ends", [("a.txt", MIXED, False)], 97),
+    ("no-final-line-end", [("a.txt", beacon_lines(b"\n", final=False), False)], 150),
+    ("no-final-line-end-crlf", [("a.txt", beacon_lines(b"\r\n", final=False), False)], FIRST + 1),
+    ("empty-file", [("a.txt", b"", False)], "64MiB"),
+    ("file-smaller-than-block", [("a.txt", MIXED, False)], "64MiB"),
+    ("block-smaller-than-line", [("a.txt", beacon_lines([b"\n", b"\r\n", b"\r"], count=6), False)], 40),
+    ("many-files-with-gzip", [("a.txt", CRLF, False), ("b.txt", LF, True), ("c.txt", b"", False),
+                              ("d.txt", MIXED, False), ("e.txt", CR, True)], 300),
+]
+
+
+@pytest.fixture(scope="module")
+def client():
+    with distributed.LocalCluster(
+        n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1", dashboard_address=None,
+        timeout=WAIT,
+    ) as cluster, distributed.Client(cluster, timeout=WAIT) as client:
+        yield client
+
+
+def write_files(directory, files):
+    paths = []
+    for name, content, compress in files:
+        path = directory / name
+        path.write_bytes(gzip.compress(content) if compress else content)
+        paths.append(path)
+    return paths
+
+
+def single_process_rows(paths, errors):
+    rows = []
+    for path in paths:
+        for decoded in kav_aprs.iter_decoded(path):
+            table = pa.record_batch(decoded.errors if errors else decoded.beacons)
+            rows.extend(dict(row, source=str(path)) for row in table.to_pylist())
+    return rows
+
+
+def computed(client, frame):
+    return client.compute(frame).result(timeout=WAIT)
+
+
+@pytest.mark.parametrize("files, blocksize", [case[1:] for case in CASES], ids=[case[0] for case in CASES])
+@pytest.mark.parametrize("errors", [False, True], ids=["beacons", "errors"])
+def test_partitions_hold_the_rows_of_one_sequential_read(client, tmp_path, files, blocksize, errors):
+    paths = write_files(tmp_path, files)
+    urlpath = str(tmp_path / "*.txt") if len(paths) > 1 else str(paths[0])
+    frame = computed(client, reader.read_beacons(urlpath, blocksize=blocksize, errors=errors))
+    expected = single_process_rows(paths, errors)
+    assert pa.Table.from_pandas(frame, preserve_index=False).to_pylist() == expected
+    if any(content for _, content, _ in files):
+        assert expected, "a case with lines but no rows would check nothing"
+
+
+def test_meta_is_what_the_partitions_hold(client, tmp_path):
+    paths = write_files(tmp_path, CASES[-1][1])
+    for errors in (False, True):
+        lazy = reader.read_beacons([str(path) for path in paths], blocksize=300, errors=errors)
+        frame = computed(client, lazy)
+        assert list(lazy.columns) == list(frame.columns)
+        for column in frame.columns:
+            wanted, got = lazy.dtypes[column], frame[column].dtype
+            assert repr(wanted) == repr(got), column  # repr: unordered categoricals compare equal in any order
+        assert lazy.aircraft_type.cat.known if not errors else lazy.error_kind.cat.known
+
+
+def test_parquet_written_by_dask_reads_back_in_duckdb(client, tmp_path):
+    paths = write_files(tmp_path, CASES[-1][1])
+    out = tmp_path / "parquet"
+    computed(client, reader.read_beacons(str(tmp_path / "*.txt"), blocksize=300).to_parquet(str(out), compute=False))
+    rows = single_process_rows(paths, errors=False)
+    [(count, altitude)] = duckdb.sql(
+        f"SELECT count(*), sum(gps_altitude) FROM read_parquet('{out}/*.parquet')"
+    ).fetchall()
+    assert count == len(rows)
+    assert altitude == pytest.approx(sum(row["gps_altitude"] for row in rows), rel=1e-12)
+
+
+@pytest.mark.parametrize("data", [LF, CRLF, CR, MIXED, beacon_lines(b"\r\n", final=False),
+                                  b"\r\n\r\n\n\r\r", b"\n", b"\r", b"x", b"ab\r"],
+                         ids=["lf", "crlf", "cr", "mixed", "crlf-unfinished", "only-ends", "lf-alone",
+                              "cr-alone", "one-byte", "cr-last"])
+@pytest.mark.parametrize("scan_bytes", [1, 2, 3, 64 << 10])
+def test_line_start_found_from_every_position(monkeypatch, data, scan_bytes):
+    # Small reads put the \r and the \n of a line end in different reads.
+    monkeypatch.setattr(reader, "_SCAN_BYTES", scan_bytes)
+    starts = sorted({0} | {match.end() for match in re.finditer(rb"\r\n|\n|\r", data)})
+    for position in range(len(data) + 1):
+        wanted = min([start for start in starts if start >= position and start < len(data)] + [len(data)])
+        assert reader._line_start_at_or_after(io.BytesIO(data), position, len(data)) == wanted, position
+
+
+def test_any_fsspec_filesystem_and_its_urls():
+    fs = fsspec.filesystem("memory")
+    fs.pipe({"/beacons/a.txt": MIXED, "/beacons/b.txt": gzip.compress(CRLF)})
+    frame = reader.read_beacons("memory://beacons/*.txt", blocksize=120).compute(scheduler="sync")
+    expected = [dict(row, source=f"memory:///beacons/{name}")
+                for name, data in (("a.txt", MIXED), ("b.txt", CRLF))
+                for row in pa.record_batch(kav_aprs.decode(data).beacons).to_pylist()]
+    assert pa.Table.from_pandas(frame, preserve_index=False).to_pylist() == expected
+
+
+def test_a_file_that_shrinks_after_planning_is_an_error(tmp_path):
+    path = tmp_path / "a.txt"
+    path.write_bytes(LF)
+    lazy = reader.read_beacons(str(path), blocksize=FIRST * 3)
+    path.write_bytes(LF[: FIRST * 4])
+    with pytest.raises(OSError, match=r"a\.txt: read \d+ bytes at offset \d+ where \d+ were expected"):
+        lazy.compute(scheduler="sync")
+
+
+@pytest.mark.parametrize("urlpath, options, error, message", [
+    ("{dir}/nothing-*.txt", {}, FileNotFoundError, "no beacon file matches"),
+    ("{dir}/missing.txt", {}, FileNotFoundError, "missing.txt"),
+    ("{dir}/a.txt", {"blocksize": 0}, ValueError, "at least one byte, got 0"),
+    ("{dir}/a.txt", {"blocksize": "-1MiB"}, ValueError, "at least one byte"),
+    ("{dir}/a.txt", {"blocksize": "lots"}, ValueError, "blocksize 'lots' is not a size"),
+    ("{dir}/a.txt", {"blocksize": 1.5}, TypeError, "not float"),
+    ("{dir}/a.txt", {"blocksize": True}, TypeError, "not bool"),
+])
+def test_bad_arguments_are_named(tmp_path, urlpath, options, error, message):
+    (tmp_path / "a.txt").write_bytes(LF)
+    with pytest.raises(error, match=message):
+        reader.read_beacons(urlpath.format(dir=tmp_path), **options)
