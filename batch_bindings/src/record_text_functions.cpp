@@ -38,8 +38,10 @@ int write_all(int fd, std::string_view text) noexcept {
 template <class Columns>
 int write_records(const Columns& columns, Syntax syntax, std::string_view source, bool header,
                   int fd) {
-    thread_local std::string buffer;
-    buffer.clear();
+    // A buffer per call, not one kept per thread: a thread_local object with
+    // a destructor needs glibc 2.18 (__cxa_thread_atexit_impl), newer than
+    // the 2.17 the release wheels are built for.
+    std::string buffer;
     int error = 0;
     const RecordSpill spill = [&](std::string& full) {
         error = write_all(fd, full);
