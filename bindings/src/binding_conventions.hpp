@@ -17,14 +17,13 @@
 // - slot_entries.hpp: new_entry, init_entry, attribute, repr_entry,
 //   richcompare_entry templates for binding classes.
 // - lazy_type.hpp: LazyType and instance_spec for type objects made on first use.
-// - once_cache.hpp, interned_names.hpp, datetime_type.hpp: process-wide caches.
+// - once_cache.hpp, interned_names.hpp: process-wide caches.
 #pragma once
 
 #include "arg_matching.hpp"
 #include "borrow.hpp"
 #include "call_guard.hpp"
 #include "converters.hpp"
-#include "datetime_type.hpp"
 #include "instance.hpp"
 #include "interned_names.hpp"
 #include "lazy_type.hpp"

@@ -6,11 +6,25 @@
 #include <memory>
 
 #include "converters.hpp"
-#include "datetime_type.hpp"
 #include "interned_names.hpp"
+#include "once_cache.hpp"
 
 namespace kav::py {
 namespace {
+
+// The datetime.time class, imported on first use and kept (borrowed from the
+// cache) for the life of the process: the limited API has no datetime C
+// interface, so the class comes from the module itself.
+PyResult<PyObject*> datetime_time_type() {
+    static OnceCache<PyObject*> cache;
+    return cache.get_or_init([]() -> PyResult<PyObject*> {
+        Ref module = Ref::steal(PyImport_ImportModule("datetime"));
+        if (!module) return fail_fetched();
+        Ref time_type = Ref::steal(PyObject_GetAttrString(module.get(), "time"));
+        if (!time_type) return fail_fetched();
+        return time_type.release();
+    });
+}
 
 constexpr std::uint32_t kNanosPerSecond = TimeOfDay::kNanosPerSecond;
 constexpr std::uint32_t kNanosPerMicro = 1000;
