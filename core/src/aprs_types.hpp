@@ -195,6 +195,21 @@ struct KAVBeaconIDError {
 bool parse_hex_u32(std::string_view text, std::uint32_t& out) noexcept;
 bool parse_hex_u8(std::string_view text, std::uint8_t& out) noexcept;
 
+// Each byte's value as a hexadecimal digit, or a value with the high bit set
+// for every other byte: the one digit decoder of the hexadecimal rule and of
+// the parser's fast path for `id` tokens.
+inline constexpr std::array<std::uint8_t, 256> kHexDigitValues = [] {
+    std::array<std::uint8_t, 256> values{};
+    values.fill(0x80);
+    const auto assign = [&values](std::string_view digits, std::uint8_t first_value) {
+        for (const char c : digits) values[static_cast<unsigned char>(c)] = first_value++;
+    };
+    assign("0123456789", 0);
+    assign("abcdef", 10);
+    assign("ABCDEF", 10);
+    return values;
+}();
+
 // A 24-bit ICAO aircraft address; no operation yields one above kLimit.
 class ICAOAddress {
   public:
@@ -248,6 +263,10 @@ struct KAVIDPrefix {
 Result<std::uint8_t, KAVIDPrefixError> prefix_byte_from_hex(std::string_view text) noexcept;
 
 struct KAVBeaconID {
+    // Its text: the prefix byte in two hex characters, then the address in six.
+    static constexpr std::size_t kTextLength = 8;
+    static constexpr std::size_t kPrefixLength = 2;
+
     KAVIDPrefix prefix;
     ICAOAddress icao_address;
     friend bool operator==(const KAVBeaconID&, const KAVBeaconID&) = default;
