@@ -17,13 +17,7 @@ namespace {
 // interface, so the class comes from the module itself.
 PyResult<PyObject*> datetime_time_type() {
     static OnceCache<PyObject*> cache;
-    return cache.get_or_init([]() -> PyResult<PyObject*> {
-        Ref module = Ref::steal(PyImport_ImportModule("datetime"));
-        if (!module) return fail_fetched();
-        Ref time_type = Ref::steal(PyObject_GetAttrString(module.get(), "time"));
-        if (!time_type) return fail_fetched();
-        return time_type.release();
-    });
+    return imported_attribute(cache, "datetime", "time");
 }
 
 constexpr std::uint32_t kNanosPerSecond = TimeOfDay::kNanosPerSecond;

@@ -46,13 +46,7 @@ constexpr Py_ssize_t kMostBytesReservedAhead = 1 << 16;
 // import happens only the first time such an input arrives.
 PyResult<PyObject*> sequence_class() {
     static OnceCache<PyObject*> cache;
-    return cache.get_or_init([]() -> PyResult<PyObject*> {
-        Ref module = Ref::steal(PyImport_ImportModule("collections.abc"));
-        if (!module) return fail_fetched();
-        Ref sequence = Ref::steal(PyObject_GetAttrString(module.get(), "Sequence"));
-        if (!sequence) return fail_fetched();
-        return sequence.release();  // kept for the life of the process
-    });
+    return imported_attribute(cache, "collections.abc", "Sequence");
 }
 
 PyResult<std::string> collect_byte_values(PyObject* sequence) {
