@@ -26,9 +26,10 @@ char* copy(char* out, const char* from, std::size_t count) noexcept {
 }
 
 // The significant digits of a double, at most 17, padded so that they can be
-// copied as one block of fixed size (inlined, unlike a copy of `count`).
+// copied as one block of fixed size (inlined, unlike a copy of `count`): a
+// copy starts at most at the 17th digit and takes 17 bytes, so 34 are read.
 struct Digits {
-    std::array<char, 24> text{};
+    std::array<char, 34> text{};
     std::size_t count = 0;
 
     char* put(char* out, std::size_t from) const noexcept {
