@@ -5,8 +5,9 @@
 // A rendering is written into room made for it at once: its size when every
 // quoted text is plain, which is exact for nearly every error, so a failed
 // line costs one growth of the output instead of a check and a copy call per
-// part of its message. Escapes, which are longer than what they stand for,
-// make their own room.
+// part of its message. An escape, longer than what it stands for, makes room
+// for the difference.
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -46,12 +47,6 @@ class Cursor {
         at_ += text.size();
     }
     void put(char byte) noexcept { *at_++ = byte; }
-    void put_hex(char32_t value) noexcept {
-        char digits[8];
-        const auto [end, ec] =
-            std::to_chars(digits, digits + sizeof digits, static_cast<std::uint32_t>(value), 16);
-        put(std::string_view(digits, static_cast<std::size_t>(end - digits)));
-    }
 
   private:
     std::string& out_;
@@ -79,31 +74,41 @@ constexpr std::string_view short_escape(char32_t cp) noexcept {
     }
 }
 
+// The rendering of one code point, whose bytes in the text are `bytes`: an
+// escape, written into `escape`, or a replacement or the bytes themselves.
+std::string_view render_code_point(char32_t cp, std::string_view bytes,
+                                   std::array<char, 12>& escape) noexcept {
+    if (const std::string_view short_form = short_escape(cp); !short_form.empty()) {
+        return short_form;
+    }
+    if (!is_printable(cp) || is_grapheme_extend(cp)) {
+        constexpr std::string_view kOpen = "\\u{";
+        std::memcpy(escape.data(), kOpen.data(), kOpen.size());
+        char* end = std::to_chars(escape.data() + kOpen.size(), escape.data() + escape.size() - 1,
+                                  static_cast<std::uint32_t>(cp), 16)
+                        .ptr;
+        *end++ = '}';
+        return std::string_view(escape.data(), static_cast<std::size_t>(end - escape.data()));
+    }
+    // Also covers ill-formed bytes, which decode to U+FFFD.
+    if (cp == kReplacementCharacter) return kReplacementCharacterUtf8;
+    return bytes;
+}
+
 // `text`, which starts with a byte that is not plain ASCII, as it stands
-// between the quotes; room was made for its bytes as they are. Kept out of
-// line, so that the common case stays small enough to inline.
+// between the quotes. Room was made for its bytes as they are; an escape
+// longer than what it stands for makes the difference. Kept out of line, so
+// that the common case stays small enough to inline.
 [[gnu::noinline]] void render_escaped(Cursor& out, std::string_view text) {
-    // A byte becomes at most six: a control character as "\u{1f}". Longer
-    // escapes stand for sequences of two bytes or more ("\u{301}",
-    // "\u{10ffff}"), and U+FFFD replaces at least one byte.
-    constexpr std::size_t kMostBytesPerByte = 6;
-    out.make_room((kMostBytesPerByte - 1) * text.size());
+    std::array<char, 12> escape;
     std::size_t pos = 0;
     while (pos < text.size()) {
         const std::size_t start = pos;
         const char32_t cp = decode_next(text, pos);
-        if (const std::string_view escape = short_escape(cp); !escape.empty()) {
-            out.put(escape);
-        } else if (!is_printable(cp) || is_grapheme_extend(cp)) {
-            out.put("\\u{");
-            out.put_hex(cp);
-            out.put('}');
-        } else if (cp == kReplacementCharacter) {
-            // Also covers ill-formed bytes, which decode to U+FFFD.
-            out.put(kReplacementCharacterUtf8);
-        } else {
-            out.put(text.substr(start, pos - start));
-        }
+        const std::string_view bytes = text.substr(start, pos - start);
+        const std::string_view rendered = render_code_point(cp, bytes, escape);
+        if (rendered.size() > bytes.size()) out.make_room(rendered.size() - bytes.size());
+        out.put(rendered);
         const std::size_t run = copy_plain_ascii(out.at(), text.substr(pos));
         out.advance(run);
         pos += run;

@@ -83,6 +83,17 @@ TEST(QuotedRunTest, TextsOfOneCharacterRepeated) {
     }
 }
 
+TEST(QuotedRunTest, AnEscapeMakesRoomForItselfOnly) {
+    // One control character ahead of a megabyte of plain text: the output may
+    // grow as strings do (at most twice), not by the most every byte after
+    // the escape could need.
+    const std::string text = "\x01" + std::string(1 << 20, 'p');
+    std::string out;
+    append_quoted(out, text);
+    EXPECT_EQ(out, "\"\\u{1}" + text.substr(1) + "\"");
+    EXPECT_LE(out.capacity(), 2 * out.size());
+}
+
 TEST(QuotedRunTest, EveryByteValueAfterAFullWord) {
     // A word of plain text, then each byte value alone: only the values that
     // stand for themselves may come out unchanged.
