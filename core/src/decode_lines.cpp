@@ -38,7 +38,12 @@ Result<DecodedLines, DecodeLimitError> decode_lines(std::string_view data,
     }
     DecodedLines out;
     LineCounts& counts = out.counts;
-    out.beacons.reserve(data.size() / kShortestLikelyLine, 0);
+    // Each table is sized when its first row comes, for the lines from there
+    // on: a buffer of failures alone sets up no beacon columns, and one
+    // without failures no error columns.
+    const auto bytes_from = [&data](std::string_view line) {
+        return data.size() - static_cast<std::size_t>(line.data() - data.data());
+    };
     LineSplitter lines(data);
     for (std::string_view line; lines.next(line);) {
         const std::uint64_t line_number = first_line_number + counts.lines++;
@@ -52,13 +57,15 @@ Result<DecodedLines, DecodeLimitError> decode_lines(std::string_view data,
         }
         const auto parsed = parse_aircraft_beacon_view(line);
         if (parsed) {
+            if (out.beacons.rows() == 0) {
+                out.beacons.reserve(bytes_from(line) / kShortestLikelyLine, 0);
+            }
             out.beacons.append(line_number, parsed.value());
             continue;
         }
         if (out.errors.rows() == 0) {
             // The raw lines of the failures fit in the rest of the input.
-            const std::size_t rest =
-                data.size() - static_cast<std::size_t>(line.data() - data.data());
+            const std::size_t rest = bytes_from(line);
             out.errors.reserve(rest / kShortestLikelyLine, kMessageBytesPerLineByte * rest);
         }
         out.errors.append(line_number, parsed.error(), line);
