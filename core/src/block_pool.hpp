@@ -59,6 +59,20 @@ class BlockPool {
 // freed during the process's exit still has somewhere to go.
 BlockPool& column_block_pool() noexcept;
 
+// Under AddressSanitizer the columns keep to the C allocator, whose every
+// buffer it guards: a mapped block has no redzones.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kColumnsUsePool = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kColumnsUsePool = false;
+#else
+inline constexpr bool kColumnsUsePool = true;
+#endif
+#else
+inline constexpr bool kColumnsUsePool = true;
+#endif
+
 // A standard allocator drawing large buffers from column_block_pool().
 template <class T>
 struct PooledAllocator {
@@ -71,12 +85,14 @@ struct PooledAllocator {
     T* allocate(std::size_t n) {
         const std::size_t bytes = n * sizeof(T);
         if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_array_new_length();
-        if (bytes < BlockPool::kSmallestBlock) return std::allocator<T>().allocate(n);
+        if (!kColumnsUsePool || bytes < BlockPool::kSmallestBlock) {
+            return std::allocator<T>().allocate(n);
+        }
         return static_cast<T*>(column_block_pool().take(bytes));
     }
     void deallocate(T* p, std::size_t n) noexcept {
         const std::size_t bytes = n * sizeof(T);
-        if (bytes < BlockPool::kSmallestBlock) {
+        if (!kColumnsUsePool || bytes < BlockPool::kSmallestBlock) {
             std::allocator<T>().deallocate(p, n);
         } else {
             column_block_pool().give_back(p, bytes);
