@@ -55,7 +55,13 @@ Result<DecodedLines, DecodeLimitError> decode_lines(std::string_view data,
     }
     DecodedLines out;
     LineCounts& counts = out.counts;
-    out.beacons.reserve(total / kShortestLikelyLine, 0);
+    // Each table is sized when its first row comes, for the lines from there
+    // on: a buffer of failures alone sets up no beacon columns, and one
+    // without failures no error columns.
+    const auto bytes_from = [&rest](std::string_view part, std::string_view line) {
+        return part.size() - static_cast<std::size_t>(line.data() - part.data()) +
+               (part.data() == rest.data() ? 0 : rest.size());
+    };
     for (const std::string_view part : {std::string_view(joined), rest}) {
         LineSplitter lines(part);
         for (std::string_view line; lines.next(line);) {
@@ -70,14 +76,15 @@ Result<DecodedLines, DecodeLimitError> decode_lines(std::string_view data,
             }
             const auto parsed = parse_aircraft_beacon_view(line);
             if (parsed) {
+                if (out.beacons.rows() == 0) {
+                    out.beacons.reserve(bytes_from(part, line) / kShortestLikelyLine, 0);
+                }
                 out.beacons.append(line_number, parsed.value());
                 continue;
             }
             if (out.errors.rows() == 0) {
                 // The raw lines of the failures fit in the rest of the input.
-                const std::size_t rest_bytes =
-                    part.size() - static_cast<std::size_t>(line.data() - part.data()) +
-                    (part.data() == rest.data() ? 0 : rest.size());
+                const std::size_t rest_bytes = bytes_from(part, line);
                 out.errors.reserve(rest_bytes / kShortestLikelyLine,
                                    kMessageBytesPerLineByte * rest_bytes);
             }
