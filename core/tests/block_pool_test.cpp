@@ -48,7 +48,9 @@ INSTANTIATE_TEST_SUITE_P(
                     ReuseCase{"a_quarter_smaller", 4 * kMiB, 3 * kMiB, true},
                     ReuseCase{"less_than_three_quarters", 4 * kMiB, 2 * kMiB, false},
                     ReuseCase{"larger", 2 * kMiB, 2 * kMiB + 4096, false}),
-    [](const testing::TestParamInfo<ReuseCase>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<ReuseCase>& param_info) {
+        return std::string(param_info.param.name);
+    });
 
 TEST(BlockPool, KeepsNoMoreThanItsLimitDroppingTheOldestFirst) {
     BlockPool pool(3 * kMiB);
