@@ -27,13 +27,14 @@ char* copy(char* out, const char* from, std::size_t count) noexcept {
 
 // The significant digits of a double, at most 17, padded so that they can be
 // copied as one block of fixed size (inlined, unlike a copy of `count`): a
-// copy starts at most at the 17th digit and takes 17 bytes, so 34 are read.
+// block of 17 from any digit on stays within the padding.
 struct Digits {
-    std::array<char, 34> text{};
+    static constexpr std::size_t kMost = 17;
+    std::array<char, 2 * kMost> text{};
     std::size_t count = 0;
 
     char* put(char* out, std::size_t from) const noexcept {
-        std::memcpy(out, text.data() + from, 17);
+        std::memcpy(out, text.data() + from, kMost);
         return out + (count - from);
     }
 };
