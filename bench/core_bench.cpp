@@ -5,7 +5,8 @@
 //
 // Beside them, the same corpus lines decoded into columns by the batch
 // decoder, a whole buffer an iteration: compare the items_per_second (lines a
-// second) of the two forms.
+// second) of the two forms. Last, the decoded valid corpus written as JSON
+// lines and as CSV rows, the records of `kav-aprs decode`.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -17,6 +18,7 @@
 
 #include "decode_lines.hpp"
 #include "parse.hpp"
+#include "record_text.hpp"
 
 namespace {
 
@@ -125,6 +127,27 @@ void BM_DecodeBuffer(benchmark::State& state, std::string_view name, bool valid)
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(lines));
 }
 
+// One iteration writes every row of the decoded corpus into a buffer that
+// keeps its capacity, as the command's spills do.
+template <bool kJson>
+void BM_WriteRecords(benchmark::State& state) {
+    const CorpusBuffer corpus = load_buffer("valid.txt", true, 0);
+    const auto decoded = kav::decode_lines(corpus.bytes, 1);
+    if (!decoded.ok()) fail("the corpus did not decode");
+    const kav::BeaconColumns& beacons = decoded.value().beacons;
+    std::string out;
+    for (auto _ : state) {
+        out.clear();
+        if constexpr (kJson) {
+            kav::append_json_lines(out, beacons, "beacons.txt");
+        } else {
+            kav::append_csv_rows(out, beacons, "beacons.txt");
+        }
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(beacons.rows()));
+}
+
 }  // namespace
 
 BENCHMARK(BM_ValidLines);
@@ -135,5 +158,8 @@ BENCHMARK(BM_LineOfLength)->Arg(80)->Arg(160)->Arg(640);
 // (page faults) and of columns larger than the caches.
 BENCHMARK_CAPTURE(BM_DecodeBuffer, ValidLines, "valid.txt", true)->Arg(0)->Arg(8 << 20);
 BENCHMARK_CAPTURE(BM_DecodeBuffer, BadLines, "bad.txt", false)->Arg(0)->Arg(8 << 20);
+
+BENCHMARK_TEMPLATE(BM_WriteRecords, true)->Name("BM_WriteRecords/JsonLines");
+BENCHMARK_TEMPLATE(BM_WriteRecords, false)->Name("BM_WriteRecords/Csv");
 
 BENCHMARK_MAIN();

@@ -67,11 +67,12 @@ using Decoded = Result<DecodedLines, DecodeLimitError>;
 
 // Decodes with the interpreter lock released, so that threads decoding other
 // buffers run meanwhile. Empty when memory ran out.
-std::optional<Decoded> decode_unlocked(std::string_view data, std::uint64_t first_line_number) {
+std::optional<Decoded> decode_unlocked(std::string_view data, std::uint64_t first_line_number,
+                                       std::string_view carried) {
     std::optional<Decoded> decoded;
     PyThreadState* thread = PyEval_SaveThread();
     try {
-        decoded.emplace(decode_lines(data, first_line_number));
+        decoded.emplace(decode_lines(data, first_line_number, carried));
     } catch (const std::bad_alloc&) {
         decoded.reset();
     }
@@ -92,9 +93,13 @@ Owned chunk_from(PyObject* module, DecodedLines&& lines) {
                              std::move(beacons), std::move(errors));
 }
 
+// decode(data, first_line_number[, end[, carried]]): the lines of carried +
+// data[:end] (all of data when end is None), so that a stream's read is
+// decoded in place: neither the start of a line after its last line end nor
+// the line begun in the previous read costs a copy of the whole read.
 PyObject* decode(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
-    if (nargs != 2) {
-        PyErr_Format(PyExc_TypeError, "decode() takes exactly 2 arguments (%zd given)", nargs);
+    if (nargs < 2 || nargs > 4) {
+        PyErr_Format(PyExc_TypeError, "decode() takes 2 to 4 arguments (%zd given)", nargs);
         return nullptr;
     }
     const unsigned long long first_line_number = PyLong_AsUnsignedLongLong(args[1]);
@@ -104,7 +109,20 @@ PyObject* decode(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noex
     try {
         Input input;
         if (!take_input(args[0], input)) return nullptr;
-        std::optional<Decoded> decoded = decode_unlocked(input.view, first_line_number);
+        if (nargs >= 3 && args[2] != Py_None) {
+            const Py_ssize_t end = PyLong_AsSsize_t(args[2]);
+            if (end == -1 && PyErr_Occurred() != nullptr) return nullptr;
+            if (end < 0 || static_cast<std::size_t>(end) > input.view.size()) {
+                PyErr_Format(PyExc_ValueError, "decode() end %zd is outside the %zu bytes given",
+                             end, input.view.size());
+                return nullptr;
+            }
+            input.view = input.view.substr(0, static_cast<std::size_t>(end));
+        }
+        Input carried;
+        if (nargs == 4 && !take_input(args[3], carried)) return nullptr;
+        std::optional<Decoded> decoded =
+            decode_unlocked(input.view, first_line_number, carried.view);
         if (!decoded) return PyErr_NoMemory();
         if (!*decoded) {
             PyErr_SetString(PyExc_OverflowError, decoded->error().message.c_str());
@@ -136,8 +154,9 @@ PyObject* write_csv_lines_of(PyObject* module, PyObject* const* args, Py_ssize_t
 
 PyMethodDef methods[] = {
     {"decode", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&decode)), METH_FASTCALL,
-     PyDoc_STR("decode(data, first_line_number, /)\n--\n\nDecodes every line of `data` (bytes "
-               "or bytearray), numbering them from `first_line_number`.")},
+     PyDoc_STR("decode(data, first_line_number, end=None, carried=b'', /)\n--\n\nDecodes every "
+               "line of `carried + data[:end]` (bytes or bytearray), numbering them from "
+               "`first_line_number`.")},
     {"write_json_lines",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&write_json_lines_of)),
      METH_FASTCALL,

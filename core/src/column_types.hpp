@@ -1,6 +1,7 @@
 // Growing columns of one value a row, laid out as columnar tables keep them:
 // each column is a few contiguous buffers, appended to without an allocation
-// per row and read back in place.
+// per row and read back in place. Large buffers come from the column block
+// pool, so that the tables of a stream reuse each other's pages.
 #pragma once
 
 #include <array>
@@ -12,7 +13,12 @@
 #include <string_view>
 #include <vector>
 
+#include "block_pool.hpp"
+
 namespace kav {
+
+template <class T>
+using PooledVector = std::vector<T, PooledAllocator<T>>;
 
 // Fixed-width values, one a row.
 template <class T>
@@ -26,7 +32,7 @@ class ValueColumn {
     std::span<const T> values() const noexcept { return values_; }
 
   private:
-    std::vector<T> values_;
+    PooledVector<T> values_;
 };
 
 // Truth values packed eight a byte, the first row in the lowest bit.
@@ -47,7 +53,7 @@ class FlagColumn {
     std::span<const std::uint8_t> bits() const noexcept { return bytes_; }
 
   private:
-    std::vector<std::uint8_t> bytes_;
+    PooledVector<std::uint8_t> bytes_;
     std::size_t size_ = 0;
 };
 
@@ -66,12 +72,13 @@ class TextColumn {
         bytes_.append(text);
         end_row();
     }
-    // A text written straight into the column by `text.append_to(std::string&)`,
-    // so that a rendered text needs no string of its own.
+    // A text written by `text.append_to(std::string&)`, into a string the
+    // column keeps for the purpose, so that no row allocates one.
     template <class Rendered>
     void append_rendered(const Rendered& text) {
-        text.append_to(bytes_);
-        end_row();
+        rendered_.clear();
+        text.append_to(rendered_);
+        append(rendered_);
     }
     // Whether the bytes passed kMaxBytes, after which the offsets are wrong.
     bool overflowed() const noexcept { return bytes_.size() > kMaxBytes; }
@@ -88,8 +95,9 @@ class TextColumn {
   private:
     void end_row() { offsets_.push_back(static_cast<std::int32_t>(bytes_.size())); }
 
-    std::vector<std::int32_t> offsets_;
-    std::string bytes_;
+    PooledVector<std::int32_t> offsets_;
+    std::basic_string<char, std::char_traits<char>, PooledAllocator<char>> bytes_;
+    std::string rendered_;  // reused by append_rendered
 };
 
 // Values of a small closed set, stored as their index in the set's list of
@@ -115,7 +123,7 @@ class DictionaryColumn {
     std::span<const std::int8_t> indices() const noexcept { return indices_; }
 
   private:
-    std::vector<std::int8_t> indices_;
+    PooledVector<std::int8_t> indices_;
 };
 
 // The members of an enumeration listed in code order by `kMembers`, whose

@@ -18,55 +18,84 @@ constexpr std::size_t kShortestLikelyLine = 64;
 // the large side costs address space, not memory.
 constexpr std::size_t kMessageBytesPerLineByte = 2;
 
+// Where the first line of `data` ends, its line end included.
+std::size_t end_of_first_line(std::string_view data) noexcept {
+    const std::size_t end = data.find_first_of("\r\n");
+    if (end == std::string_view::npos) return data.size();
+    return data.compare(end, 2, "\r\n") == 0 ? end + 2 : end + 1;
+}
+
 }  // namespace
 
 Result<DecodedLines, DecodeLimitError> decode_lines(std::string_view data,
-                                                    std::uint64_t first_line_number) {
+                                                    std::uint64_t first_line_number,
+                                                    std::string_view carried) {
+    const std::size_t total = carried.size() + data.size();
     // Each beacon text and each raw line is a slice of the input, so an input
     // within the offset limit keeps every column but the error messages within it.
-    if (data.size() > TextColumn::kMaxBytes) {
+    if (total > TextColumn::kMaxBytes) {
         return Err(DecodeLimitError{
-            "input of " + std::to_string(data.size()) + " bytes is larger than the " +
+            "input of " + std::to_string(total) + " bytes is larger than the " +
             std::to_string(TextColumn::kMaxBytes) + " bytes decoded at once"});
     }
     // There are at most as many lines as bytes.
-    if (!data.empty() &&
-        first_line_number > std::numeric_limits<std::uint64_t>::max() - (data.size() - 1)) {
+    if (total != 0 && first_line_number > std::numeric_limits<std::uint64_t>::max() - (total - 1)) {
         return Err(DecodeLimitError{"line numbers from " + std::to_string(first_line_number) +
-                                    " over " + std::to_string(data.size()) +
+                                    " over " + std::to_string(total) +
                                     " bytes may pass 2**64 - 1"});
+    }
+    // The carried line joined with its end from `data`, then the rest of `data`.
+    std::string joined;
+    std::string_view rest = data;
+    if (!carried.empty()) {
+        const std::size_t first_end = end_of_first_line(data);
+        joined.reserve(carried.size() + first_end);
+        joined.append(carried).append(data.substr(0, first_end));
+        rest = data.substr(first_end);
     }
     DecodedLines out;
     LineCounts& counts = out.counts;
-    out.beacons.reserve(data.size() / kShortestLikelyLine, 0);
-    LineSplitter lines(data);
-    for (std::string_view line; lines.next(line);) {
-        const std::uint64_t line_number = first_line_number + counts.lines++;
-        if (line.empty()) {
-            ++counts.blank;
-            continue;
-        }
-        if (line.front() == '#') {
-            ++counts.comments;
-            continue;
-        }
-        const auto parsed = parse_aircraft_beacon_view(line);
-        if (parsed) {
-            out.beacons.append(line_number, parsed.value());
-            continue;
-        }
-        if (out.errors.rows() == 0) {
-            // The raw lines of the failures fit in the rest of the input.
-            const std::size_t rest =
-                data.size() - static_cast<std::size_t>(line.data() - data.data());
-            out.errors.reserve(rest / kShortestLikelyLine, kMessageBytesPerLineByte * rest);
-        }
-        out.errors.append(line_number, parsed.error(), line);
-        ++counts.failures[error_kind_of(parsed.error())];
-        if (out.errors.error().overflowed()) {
-            return Err(DecodeLimitError{
-                "the error messages up to line " + std::to_string(line_number) + " pass the " +
-                std::to_string(TextColumn::kMaxBytes) + " bytes of one text column"});
+    // Each table is sized when its first row comes, for the lines from there
+    // on: a buffer of failures alone sets up no beacon columns, and one
+    // without failures no error columns.
+    const auto bytes_from = [&rest](std::string_view part, std::string_view line) {
+        return part.size() - static_cast<std::size_t>(line.data() - part.data()) +
+               (part.data() == rest.data() ? 0 : rest.size());
+    };
+    for (const std::string_view part : {std::string_view(joined), rest}) {
+        LineSplitter lines(part);
+        for (std::string_view line; lines.next(line);) {
+            const std::uint64_t line_number = first_line_number + counts.lines++;
+            if (line.empty()) {
+                ++counts.blank;
+                continue;
+            }
+            if (line.front() == '#') {
+                ++counts.comments;
+                continue;
+            }
+            const auto parsed = parse_aircraft_beacon_view(line);
+            if (parsed) {
+                if (out.beacons.rows() == 0) {
+                    out.beacons.reserve(bytes_from(part, line) / kShortestLikelyLine, 0);
+                }
+                out.beacons.append(line_number, parsed.value());
+                continue;
+            }
+            if (out.errors.rows() == 0) {
+                // The raw lines of the failures fit in the rest of the input.
+                const std::size_t rest_bytes = bytes_from(part, line);
+                out.errors.reserve(rest_bytes / kShortestLikelyLine,
+                                   kMessageBytesPerLineByte * rest_bytes);
+            }
+            out.errors.append(line_number, parsed.error(), line);
+            ++counts.failures[error_kind_of(parsed.error())];
+            if (out.errors.error().overflowed()) {
+                return Err(DecodeLimitError{
+                    "the error messages up to line " + std::to_string(line_number) +
+                    " pass the " + std::to_string(TextColumn::kMaxBytes) +
+                    " bytes of one text column"});
+            }
         }
     }
     counts.decoded = out.beacons.rows();

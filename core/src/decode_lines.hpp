@@ -33,12 +33,15 @@ struct DecodeLimitError {
     std::string message;
 };
 
-// Every line of `data` (split as LineSplitter does) that is neither blank nor
-// a comment is parsed: a beacon row or an error row, in input order, each with
-// its line number, counting every line from `first_line_number`. Fails only
-// when a text column would pass its 32-bit offsets or a line number its
-// 64 bits.
+// Every line of `carried` followed by `data` (split as LineSplitter does)
+// that is neither blank nor a comment is parsed: a beacon row or an error row,
+// in input order, each with its line number, counting every line from
+// `first_line_number`. `carried` is the start of a line read before `data`
+// (the end of the previous read of a stream), so that a large read needs no
+// copy to be joined to it. Fails only when a text column would pass its
+// 32-bit offsets or a line number its 64 bits.
 Result<DecodedLines, DecodeLimitError> decode_lines(std::string_view data,
-                                                    std::uint64_t first_line_number);
+                                                    std::uint64_t first_line_number,
+                                                    std::string_view carried = {});
 
 }  // namespace kav

@@ -26,15 +26,15 @@ char* copy(char* out, const char* from, std::size_t count) noexcept {
 }
 
 // The significant digits of a double, at most 17, padded so that they can be
-// copied as one block of fixed size (inlined, unlike a copy of `count`). A
-// block starts at any digit up to the 17th, so the padding is 17 more.
+// copied as one block of fixed size (inlined, unlike a copy of `count`): a
+// block of 17 from any digit on stays within the padding.
 struct Digits {
-    static constexpr std::size_t kMostDigits = 17;
-    std::array<char, 2 * kMostDigits> text{};
+    static constexpr std::size_t kMost = 17;
+    std::array<char, 2 * kMost> text{};
     std::size_t count = 0;
 
     char* put(char* out, std::size_t from) const noexcept {
-        std::memcpy(out, text.data() + from, kMostDigits);
+        std::memcpy(out, text.data() + from, kMost);
         return out + (count - from);
     }
 };

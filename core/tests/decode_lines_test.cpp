@@ -151,6 +151,24 @@ TEST_P(DecodeLinesTest, GivesTheRowsAndCountsOfTheLinesParsedOneByOne) {
     expect_rows_match_the_lines(c.data, c.first_line_number, decoded.value());
 }
 
+// A stream's chunk starts with the end of a line begun in the previous read:
+// cut anywhere, the two pieces decode as the whole buffer does.
+TEST_P(DecodeLinesTest, APieceCarriedFromThePreviousReadJoinsTheFirstLine) {
+    const DecodeCase& c = GetParam();
+    const std::string_view data = c.data;
+    std::vector<std::size_t> cuts = {0, data.size() / 2, data.size()};
+    if (data.size() < 1000) {
+        for (std::size_t cut = 1; cut < data.size(); ++cut) cuts.push_back(cut);
+    }
+    for (const std::size_t cut : cuts) {
+        SCOPED_TRACE(cut);
+        const auto decoded =
+            decode_lines(data.substr(cut), c.first_line_number, data.substr(0, cut));
+        ASSERT_TRUE(decoded.ok()) << decoded.error().message;
+        expect_rows_match_the_lines(data, c.first_line_number, decoded.value());
+    }
+}
+
 const std::string kAll = std::string(kValid) + "\n" + std::string(kSpecialFloats) + "\r\n" +
                          std::string(kStaticObstacle) + "\r" + std::string(kCodeWithoutMember) +
                          "\n" + std::string(kNoId) + "\n" + std::string(kBadCallsign);

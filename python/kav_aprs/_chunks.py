@@ -3,13 +3,36 @@
 from __future__ import annotations
 
 from collections.abc import Iterator
-from typing import Any
+from typing import Any, NamedTuple
 
 _CR = 0x0D
 _LF = 0x0A
 
 
-def whole_lines(stream: Any, batch_bytes: int) -> Iterator[bytes]:
+class Chunk(NamedTuple):
+    """The whole lines ``carried + data[:end]``.
+
+    `data` is one read as it came, `end` where its last line ends, and
+    `carried` the start of a line that an earlier read ended in (no line end
+    in it): the decoder joins them, so that a read is never copied whole.
+    """
+
+    data: bytes
+    end: int
+    carried: bytes = b""
+
+    def line_count(self) -> int:
+        """The lines of the chunk, as the decoder counts them."""
+        data, end = self.data, self.end
+        lines = data.count(b"\n", 0, end)
+        if data.find(b"\r", 0, end) >= 0:
+            lines += data.count(b"\r", 0, end) - data.count(b"\r\n", 0, end)
+        if (end and data[end - 1] not in b"\r\n") or (not end and self.carried):
+            lines += 1
+        return lines
+
+
+def whole_lines(stream: Any, batch_bytes: int) -> Iterator[Chunk]:
     """Chunks of `stream` (anything with ``read(size)``; ``read1`` when it has one) that end at a line end.
 
     A chunk is cut after the last line end (``\\n`` or ``\\r``) of what was read,
@@ -41,14 +64,12 @@ def whole_lines(stream: Any, batch_bytes: int) -> Iterator[bytes]:
             pending.append(block)
             pending_bytes += len(block)
             continue
-        # One copy at most: the rest of the previous read joined with a view of
-        # this one, or a slice; none when the read ends on a line end. In a
-        # list, so that the chunk is handed over and not also kept by this
-        # frame while the caller decodes it and works on the result.
-        if pending:
-            chunk = [b"".join((*pending, memoryview(block)[:cut]))]
-        else:
-            chunk = [block if cut == len(block) else block[:cut]]
+        # The read itself, with the line begun before it carried beside it and
+        # the start of a line after `cut` left out: copying a whole read for
+        # the sake of a few bytes at either end would hold two of them at
+        # once. In a list, so that the chunk is handed over and not also kept
+        # by this frame while the caller decodes it and works on the result.
+        chunk = [Chunk(block, cut, b"".join(pending))]
         if cut == len(block):
             pending, pending_bytes = [], 0
             drop_lf = block[-1] == _CR
@@ -57,4 +78,4 @@ def whole_lines(stream: Any, batch_bytes: int) -> Iterator[bytes]:
         del block
         yield chunk.pop()
     if pending:
-        yield b"".join(pending)
+        yield Chunk(b"", 0, b"".join(pending))

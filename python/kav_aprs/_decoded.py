@@ -59,6 +59,11 @@ def decode(data: bytes | bytearray | memoryview, *, first_line_number: int = 1) 
     return Decoded._of(_native.decode(data, first_line_number))
 
 
+def decode_chunk(chunk: _chunks.Chunk, first_line_number: int) -> Decoded:
+    """Decodes the whole lines of a chunk cut by ``_chunks.whole_lines``."""
+    return Decoded._of(_native.decode(chunk.data, first_line_number, chunk.end, chunk.carried))
+
+
 def iter_decoded(source: Source, *, batch_bytes: int = 8 << 20) -> Iterator[Decoded]:
     """Decodes a file, a binary stream or standard input one chunk at a time.
 
@@ -78,7 +83,7 @@ def _decode_chunks(opener: AbstractContextManager[Any], batch_bytes: int) -> Ite
     line_number = 1
     with opener as stream:
         for chunk in _chunks.whole_lines(stream, batch_bytes):
-            decoded = decode(chunk, first_line_number=line_number)
+            decoded = decode_chunk(chunk, line_number)
             del chunk  # not kept while the caller works on the result
             line_number += decoded.lines
             yield decoded

@@ -16,7 +16,7 @@ from collections.abc import Iterator
 from typing import IO, Any
 
 from .. import _chunks, _sources
-from .._decoded import Decoded, decode
+from .._decoded import Decoded, decode_chunk
 from ..writers import (
     STDIO,
     WRITERS,
@@ -146,17 +146,7 @@ def _waits_for_writer(stream: IO[bytes]) -> bool:
         return True
 
 
-def _line_count(chunk: bytes) -> int:
-    """The lines of a chunk cut by whole_lines, as the decoder counts them."""
-    lines = chunk.count(b"\n")
-    if b"\r" in chunk:
-        lines += chunk.count(b"\r") - chunk.count(b"\r\n")
-    if chunk and chunk[-1] not in b"\r\n":
-        lines += 1
-    return lines
-
-
-def _decoded_in_order(chunks: Iterator[bytes], executor: concurrent.futures.Executor, jobs: int,
+def _decoded_in_order(chunks: Iterator[_chunks.Chunk], executor: concurrent.futures.Executor, jobs: int,
                       waits_for_writer: bool) -> Iterator[Decoded]:
     """Decodes chunks on the executor's threads, yielding them in input order.
 
@@ -169,8 +159,8 @@ def _decoded_in_order(chunks: Iterator[bytes], executor: concurrent.futures.Exec
     failure: BaseException | None = None
     try:
         for chunk in chunks:
-            pending.append(executor.submit(decode, chunk, first_line_number=line_number))
-            line_number += _line_count(chunk)
+            pending.append(executor.submit(decode_chunk, chunk, line_number))
+            line_number += chunk.line_count()
             while pending and (len(pending) > jobs or pending[0].done() or waits_for_writer):
                 yield pending.popleft().result()
     except READ_ERRORS as error:
@@ -188,7 +178,7 @@ def _batches(stream: IO[bytes], args: argparse.Namespace,
         if executor is None:
             line_number = 1
             for chunk in chunks:
-                decoded = decode(chunk, first_line_number=line_number)
+                decoded = decode_chunk(chunk, line_number)
                 line_number += decoded.lines
                 yield decoded
         else:

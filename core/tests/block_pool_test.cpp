@@ -1,0 +1,111 @@
+// The column block pool hands a freed block to the next table of about the
+// same size, from whichever thread freed it, and keeps no more than its limit.
+#include "block_pool.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "decode_lines.hpp"
+
+namespace kav {
+namespace {
+
+constexpr std::size_t kMiB = std::size_t{1} << 20;
+
+struct ReuseCase {
+    const char* name;
+    std::size_t freed;
+    std::size_t asked;
+    bool reused;
+};
+
+class BlockReuse : public testing::TestWithParam<ReuseCase> {};
+
+TEST_P(BlockReuse, TakesAFreedBlockOnlyWhenItFitsWithLittleWaste) {
+    const ReuseCase& c = GetParam();
+    BlockPool pool(64 * kMiB);
+    void* freed = pool.take(c.freed);
+    std::memset(freed, 0xA5, c.freed);  // every byte asked for is usable
+    pool.give_back(freed, c.freed);
+    void* taken = pool.take(c.asked);
+    std::memset(taken, 0x5A, c.asked);
+    EXPECT_EQ(taken == freed, c.reused);
+    EXPECT_EQ(pool.kept_blocks(), c.reused ? 0u : 1u);
+    pool.give_back(taken, c.asked);
+    // Each block comes back by the size it was taken with, trimmed or not.
+    EXPECT_EQ(pool.kept_bytes(), c.reused ? c.asked : c.freed + c.asked);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, BlockReuse,
+    testing::Values(ReuseCase{"same_size", 2 * kMiB, 2 * kMiB, true},
+                    ReuseCase{"a_little_smaller", 2 * kMiB, 2 * kMiB - 4096, true},
+                    ReuseCase{"a_quarter_smaller", 4 * kMiB, 3 * kMiB, true},
+                    ReuseCase{"less_than_three_quarters", 4 * kMiB, 2 * kMiB, false},
+                    ReuseCase{"larger", 2 * kMiB, 2 * kMiB + 4096, false}),
+    [](const testing::TestParamInfo<ReuseCase>& param_info) {
+        return std::string(param_info.param.name);
+    });
+
+TEST(BlockPool, KeepsNoMoreThanItsLimitDroppingTheOldestFirst) {
+    BlockPool pool(3 * kMiB);
+    void* first = pool.take(kMiB);
+    void* second = pool.take(kMiB);
+    void* third = pool.take(2 * kMiB);
+    pool.give_back(first, kMiB);
+    pool.give_back(second, kMiB);
+    pool.give_back(third, 2 * kMiB);  // makes room by dropping `first`
+    EXPECT_EQ(pool.kept_bytes(), 3 * kMiB);
+    EXPECT_EQ(pool.kept_blocks(), 2u);
+    void* big = pool.take(4 * kMiB);
+    pool.give_back(big, 4 * kMiB);  // over the limit on its own: not kept
+    EXPECT_EQ(pool.kept_bytes(), 3 * kMiB);
+    EXPECT_EQ(pool.take(kMiB), second);
+}
+
+TEST(BlockPool, KeepsAtMostItsCountOfBlocks) {
+    BlockPool pool(1024 * kMiB);
+    std::vector<void*> blocks;
+    for (int i = 0; i < 100; ++i) blocks.push_back(pool.take(BlockPool::kSmallestBlock));
+    for (void* block : blocks) pool.give_back(block, BlockPool::kSmallestBlock);
+    EXPECT_LT(pool.kept_blocks(), blocks.size());
+    EXPECT_EQ(pool.kept_bytes(), pool.kept_blocks() * BlockPool::kSmallestBlock);
+}
+
+TEST(BlockPool, ABlockFreedOnAnotherThreadIsReusedHere) {
+    BlockPool pool(16 * kMiB);
+    void* block = pool.take(kMiB);
+    std::thread([&] { pool.give_back(block, kMiB); }).join();
+    EXPECT_EQ(pool.take(kMiB), block);
+}
+
+// A large decoded table gives its columns back when freed, and the next one
+// of the same size is built in them.
+TEST(ColumnBlockPool, DecodedTablesReuseEachOthersColumns) {
+    if (!kColumnsUsePool) GTEST_SKIP() << "the columns keep to the C allocator in this build";
+    std::string data;
+    const std::string line =
+        "X1>KAFLR,qAS,RX1:/123456h4630.00N/00830.00E'090/050/A=001000 id06ABCDEF\n";
+    while (data.size() < 8 * kMiB) data += line;
+    BlockPool& pool = column_block_pool();
+    {
+        auto decoded = decode_lines(data, 1);
+        ASSERT_TRUE(decoded.ok());
+        ASSERT_EQ(decoded.value().counts.decoded, data.size() / line.size());
+    }
+    const std::size_t kept = pool.kept_bytes();
+    EXPECT_GT(kept, 0u);
+    {
+        auto decoded = decode_lines(data, 1);
+        ASSERT_TRUE(decoded.ok());
+        EXPECT_LT(pool.kept_bytes(), kept);
+    }
+}
+
+}  // namespace
+}  // namespace kav
