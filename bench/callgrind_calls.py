@@ -5,7 +5,7 @@ pass counts, and takes the difference: start-up and import cancel out, and
 what remains per call, less the same for the loop alone, is the exact
 instruction count of one call.
 
-    python callgrind_calls.py {loop,floor,floor_raise,parse,parse_bad} PASSES
+    python callgrind_calls.py {loop,floor,floor_raise,parse,parse_bad,floor_read,parse_read} PASSES
 """
 
 from __future__ import annotations
@@ -28,6 +28,8 @@ def build_case(name: str) -> tuple[timed_cases.Case, list[bytes]]:
         "floor_raise": (timed_cases.failing_calls(kav_bench_floor.raise_value_error, ValueError), bad),
         "parse": (timed_cases.calls(parse), valid),
         "parse_bad": (timed_cases.failing_calls(parse, ValueError), bad),
+        "floor_read": (timed_cases.calls_reading_every_attribute(kav_bench_floor.make_beacon), valid),
+        "parse_read": (timed_cases.calls_reading_every_attribute(parse), valid),
     }
     return cases[name]
 

@@ -29,7 +29,7 @@ instructions() {
 }
 
 declare -A per_pass lines
-for case in loop floor floor_raise parse parse_bad; do
+for case in loop floor floor_raise parse parse_bad floor_read parse_read; do
     low=$(instructions "$case" 1)
     high=$(instructions "$case" $((1 + extra)))
     per_pass[$case]=$(( (high - low) / extra ))
@@ -40,10 +40,21 @@ loop_per_line=$(( per_pass[loop] / lines[loop] ))
 printf '%-34s %12s\n' "case" "instr/call"
 printf '%-34s %12d\n' "loop alone (per line)" "$loop_per_line"
 json="{\"loop_per_line\": $loop_per_line"
-for case in floor floor_raise parse parse_bad; do
-    net=$(( per_pass[$case] / lines[$case] - loop_per_line ))
-    printf '%-34s %12d\n' "$case (net of the loop)" "$net"
-    json+=", \"$case\": $net"
+declare -A net
+for case in floor floor_raise parse parse_bad floor_read parse_read; do
+    net[$case]=$(( per_pass[$case] / lines[$case] - loop_per_line ))
+    printf '%-34s %12d\n' "$case (net of the loop)" "${net[$case]}"
+    json+=", \"$case\": ${net[$case]}"
 done
+# The three ratios the module is held to: a valid parse against the floor's
+# call, the eleven attribute reads against the floor's eleven member reads, a
+# bad line against a call that only raises.
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+valid=$(ratio "${net[parse]}" "${net[floor]}")
+reads=$(ratio $(( net[parse_read] - net[parse] )) $(( net[floor_read] - net[floor] )))
+bad=$(ratio "${net[parse_bad]}" "${net[floor_raise]}")
+printf '%-34s %12s\n' "valid parse / floor" "$valid" "11 reads / floor's 11 reads" "$reads" \
+    "bad line / raising floor" "$bad"
+json+=", \"valid_to_floor\": $valid, \"reads_to_floor\": $reads, \"bad_to_floor\": $bad"
 echo "$json}" >"$ROOT/bench/results-callgrind.json"
 echo "figures written to $ROOT/bench/results-callgrind.json"

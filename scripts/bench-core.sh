@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Core parser benchmark: builds kav_core_bench in Release (build/bench) and
-# prints the median of each case over the corpus in bench/corpus/: the parser
-# line by line (time per line), and the batch decoder over buffers of the same
-# lines (time per buffer); items_per_second is lines a second for both. Extra
-# arguments go to the benchmark, e.g. --benchmark_filter=Valid.
+# Core parser benchmark (the nox session `bench_core`: kav_core_bench in a
+# Release build in build/bench): the median of each case over the corpus in
+# bench/corpus/, the parser line by line (time per line) and the batch decoder
+# over buffers of the same lines (time per buffer); items_per_second is lines
+# a second for both. Extra arguments go to the benchmark, e.g.
+# --benchmark_filter=Valid.
 #
 #   scripts/bench-core.sh                 # 10 repetitions
 #   REPETITIONS=30 scripts/bench-core.sh  # more samples per median
@@ -13,12 +14,5 @@
 # of Google Benchmark itself, not about the code measured.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
-require_packages g++ cmake ninja-build libbenchmark-dev
-
-build="$ROOT/build/bench"
-cmake -S "$ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKAV_BUILD_BENCH=ON \
-    -DKAV_BUILD_TESTS=OFF -DKAV_BUILD_MODULE=OFF >/dev/null
-cmake --build "$build" --target kav_core_bench -j 2
-"$build/bench/kav_core_bench" --benchmark_repetitions="${REPETITIONS:-10}" \
-    --benchmark_report_aggregates_only=true "$@" |
-    grep -vE '_(mean|stddev|cv) '
+bootstrap
+"$NOX_PYTHON" -m nox -s bench_core -- "$@" | grep -vE '_(mean|stddev|cv) '

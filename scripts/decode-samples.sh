@@ -8,7 +8,7 @@ source "$(dirname "$0")/lib.sh"
 require_packages g++ cmake ninja-build
 use_pyenv_interpreters
 venv="$ROOT/.venv"
-[ -x "$venv/bin/python" ] || python3.11 -m venv "$venv"
+[ -x "$venv/bin/python" ] || "$BUILD_PYTHON" -m venv "$venv"
 "$venv/bin/python" -m pip install -q --upgrade pip
 "$venv/bin/python" -m pip install -q "$ROOT[parquet]"
 if [ $# -eq 0 ]; then

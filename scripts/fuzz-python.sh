@@ -32,7 +32,7 @@ make_venv() {
     local venv=$base/$1
     shift
     if [ ! -x "$venv/bin/python" ]; then
-        python3.11 -m venv "$venv"
+        "$BUILD_PYTHON" -m venv "$venv"
         "$venv/bin/python" -m pip install -q --upgrade pip
         "$venv/bin/python" -m pip install -q atheris
     fi

@@ -2,7 +2,10 @@
 # Sourced, not run.
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-PYTHON_VERSIONS=(3.10 3.11 3.12 3.13)
+# The interpreters tested, and the one that builds and runs the tools: named
+# once, in noxfile.py.
+read -r -a PYTHON_VERSIONS <<<"$(sed -n 's/^PYTHONS = \[\(.*\)\]$/\1/p' "$ROOT/noxfile.py" | tr -d '",')"
+BUILD_PYTHON=python$(sed -n 's/^BUILD_PYTHON = "\(.*\)"$/\1/p' "$ROOT/noxfile.py")
 
 # Installs the named Debian packages when missing (as root), otherwise stops
 # with a message naming them.
@@ -44,7 +47,7 @@ use_pyenv_interpreters() {
 tools_python() {
     local venv="$ROOT/.venv-tools"
     if [ ! -x "$venv/bin/nox" ]; then
-        python3.11 -m venv "$venv" >&2
+        "$BUILD_PYTHON" -m venv "$venv" >&2
         "$venv/bin/python" -m pip install -q --upgrade pip >&2
         "$venv/bin/python" -m pip install -q 'nox>=2024.4' >&2
     fi
@@ -68,7 +71,7 @@ bench_package_venv() {
     shift
     require_packages g++ cmake ninja-build
     use_pyenv_interpreters
-    local python=${PYTHON:-python3.11}
+    local python=${PYTHON:-$BUILD_PYTHON}
     local version
     version=$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
     local venv="$ROOT/build/$name/venv-$version"

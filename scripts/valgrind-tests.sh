@@ -18,7 +18,7 @@ venv=$base/venv
 log=$base/valgrind.log
 mkdir -p "$base"
 if [ ! -x "$venv/bin/python" ]; then
-    python3.11 -m venv "$venv"
+    "$BUILD_PYTHON" -m venv "$venv"
     "$venv/bin/python" -m pip install -q --upgrade pip
     "$venv/bin/python" -m pip install -q pytest numpy mypy
 fi

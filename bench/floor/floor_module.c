@@ -8,17 +8,22 @@
  * tuple) and freed the same way, so the difference to the parse function is
  * the parse and nothing else.
  *
+ * Its eleven attributes are plain members named like AircraftBeacon's, each
+ * read building one new object (a str, an int or a float): reading them all is
+ * the floor of reading a beacon's eleven attributes.
+ *
  * raise_value_error(line) is the same for a failing call: it raises ValueError
  * with a new text as long as the line, the least any parser pays to report a
  * bad line with its text. */
 #include <Python.h>
 #include <string.h>
+#include <structmember.h>
 
 enum { kInlineText = 16 };
 
 typedef struct {
     unsigned char length;
-    char bytes[kInlineText - 1];
+    char bytes[kInlineText]; /* NUL-terminated, read as a member */
 } InlineText;
 
 typedef struct {
@@ -48,6 +53,7 @@ static void copy_text(InlineText* text, const char* bytes, Py_ssize_t length) {
     if (length > kInlineText - 1) length = kInlineText - 1;
     text->length = (unsigned char)length;
     memcpy(text->bytes, bytes, (size_t)length);
+    text->bytes[length] = '\0';
 }
 
 static void floor_beacon_dealloc(PyObject* self) {
@@ -112,8 +118,27 @@ static PyObject* raise_value_error(PyObject* module, PyObject* const* args, Py_s
     return NULL;
 }
 
+#define FLOOR_MEMBER(name, kind, field) \
+    { name, kind, offsetof(FloorBeacon, field), READONLY, NULL }
+static PyMemberDef floor_beacon_members[] = {
+    FLOOR_MEMBER("callsign", T_STRING_INPLACE, callsign.bytes),
+    FLOOR_MEMBER("q_construct", T_STRING_INPLACE, q_construct.bytes),
+    FLOOR_MEMBER("receiver", T_STRING_INPLACE, receiver.bytes),
+    FLOOR_MEMBER("kav_aprs_protocol", T_UBYTE, protocol),
+    FLOOR_MEMBER("time", T_UINT, seconds),
+    FLOOR_MEMBER("latitude", T_DOUBLE, latitude),
+    FLOOR_MEMBER("longitude", T_DOUBLE, longitude),
+    FLOOR_MEMBER("ground_track", T_DOUBLE, ground_track),
+    FLOOR_MEMBER("ground_speed", T_DOUBLE, ground_speed),
+    FLOOR_MEMBER("gps_altitude", T_DOUBLE, gps_altitude),
+    FLOOR_MEMBER("kav_beacon_id", T_UINT, icao_address),
+    {NULL, 0, 0, 0, NULL},
+};
+#undef FLOOR_MEMBER
+
 static PyType_Slot floor_beacon_slots[] = {
     {Py_tp_dealloc, (void*)floor_beacon_dealloc},
+    {Py_tp_members, floor_beacon_members},
     {0, NULL},
 };
 

@@ -24,13 +24,14 @@ std::string quoted_list(const std::span<const std::string_view> names) {
 // The shared steps, fed by either front end.
 class Matcher {
   public:
-    Matcher(const ParamSpec& spec, std::span<PyObject*> out) : spec_(spec), out_(out) {
+    Matcher(const Signature& signature, std::span<PyObject*> out)
+        : signature_(signature), out_(out) {
         std::fill(out_.begin(), out_.end(), nullptr);
     }
 
     PyResult<Done> check_positional_count(Py_ssize_t given) const {
         if (static_cast<std::size_t>(given) <= out_.size()) return done;
-        return fail(PyExc_TypeError, spec_.display_name() + " takes " +
+        return fail(PyExc_TypeError, signature_.display_name() + " takes " +
                                          std::to_string(out_.size()) +
                                          " positional arguments but " + std::to_string(given) +
                                          (given == 1 ? " was" : " were") + " given");
@@ -43,15 +44,15 @@ class Matcher {
         const char* data = PyUnicode_AsUTF8AndSize(name, &size);
         if (data == nullptr) return fail_fetched();
         const std::string_view keyword(data, static_cast<std::size_t>(size));
-        const auto found = std::find(spec_.names.begin(), spec_.names.end(), keyword);
-        if (found == spec_.names.end()) {
-            return fail(PyExc_TypeError, spec_.display_name() +
+        const auto found = std::find(signature_.names.begin(), signature_.names.end(), keyword);
+        if (found == signature_.names.end()) {
+            return fail(PyExc_TypeError, signature_.display_name() +
                                              " got an unexpected keyword argument '" +
                                              std::string(keyword) + "'");
         }
-        PyObject*& slot = out_[static_cast<std::size_t>(found - spec_.names.begin())];
+        PyObject*& slot = out_[static_cast<std::size_t>(found - signature_.names.begin())];
         if (slot != nullptr) {
-            return fail(PyExc_TypeError, spec_.display_name() +
+            return fail(PyExc_TypeError, signature_.display_name() +
                                              " got multiple values for argument '" +
                                              std::string(keyword) + "'");
         }
@@ -62,23 +63,23 @@ class Matcher {
     PyResult<Done> check_all_given() const {
         std::vector<std::string_view> missing;
         for (std::size_t i = 0; i < out_.size(); ++i) {
-            if (out_[i] == nullptr) missing.push_back(spec_.names[i]);
+            if (out_[i] == nullptr) missing.push_back(signature_.names[i]);
         }
         if (missing.empty()) return done;
         return fail(PyExc_TypeError,
-                    spec_.display_name() + " missing " + std::to_string(missing.size()) +
+                    signature_.display_name() + " missing " + std::to_string(missing.size()) +
                         " required positional argument" + (missing.size() == 1 ? "" : "s") + ": " +
                         quoted_list(missing));
     }
 
   private:
-    const ParamSpec& spec_;
+    const Signature& signature_;
     std::span<PyObject*> out_;
 };
 
 }  // namespace
 
-std::string ParamSpec::display_name() const {
+std::string Signature::display_name() const {
     std::string text;
     if (!owner.empty()) {
         text += owner;
@@ -89,9 +90,9 @@ std::string ParamSpec::display_name() const {
     return text;
 }
 
-PyResult<Done> match_arguments(const ParamSpec& spec, PyObject* args, PyObject* kwargs,
+PyResult<Done> match_arguments(const Signature& signature, PyObject* args, PyObject* kwargs,
                                std::span<PyObject*> out) {
-    Matcher matcher(spec, out);
+    Matcher matcher(signature, out);
     const Py_ssize_t nargs = PyTuple_Size(args);
     if (nargs < 0) return fail_fetched();
     KAV_PY_TRY(matcher.check_positional_count(nargs));
@@ -109,9 +110,9 @@ PyResult<Done> match_arguments(const ParamSpec& spec, PyObject* args, PyObject* 
     return matcher.check_all_given();
 }
 
-PyResult<Done> match_all_arguments(const ParamSpec& spec, PyObject* const* args, Py_ssize_t nargs,
-                                   PyObject* kwnames, std::span<PyObject*> out) {
-    Matcher matcher(spec, out);
+PyResult<Done> match_all_arguments(const Signature& signature, PyObject* const* args,
+                                   Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> out) {
+    Matcher matcher(signature, out);
     KAV_PY_TRY(matcher.check_positional_count(nargs));
     for (Py_ssize_t i = 0; i < nargs; ++i) matcher.positional(static_cast<std::size_t>(i), args[i]);
     const Py_ssize_t nkeywords = kwnames == nullptr ? 0 : PyTuple_Size(kwnames);

@@ -19,7 +19,7 @@
 
 namespace kav::py {
 
-struct ParamSpec {
+struct Signature {
     std::string_view owner;     // the class name, empty for a module function
     std::string_view callable;  // "__new__", "__init__" or the function's name
     std::span<const std::string_view> names;
@@ -34,24 +34,24 @@ template <std::size_t N>
 using Arguments = std::array<PyObject*, N>;
 
 // A call in tuple and dictionary form (tp_new, tp_init); `kwargs` may be null.
-PyResult<Done> match_arguments(const ParamSpec& spec, PyObject* args, PyObject* kwargs,
+PyResult<Done> match_arguments(const Signature& signature, PyObject* args, PyObject* kwargs,
                                std::span<PyObject*> out);
 // A call in vector form (METH_FASTCALL | METH_KEYWORDS): `nargs` positional
 // arguments, then one value for each name in the `kwnames` tuple (may be null).
-PyResult<Done> match_all_arguments(const ParamSpec& spec, PyObject* const* args, Py_ssize_t nargs,
-                                   PyObject* kwnames, std::span<PyObject*> out);
+PyResult<Done> match_all_arguments(const Signature& signature, PyObject* const* args,
+                                   Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> out);
 
 // The same, inline for the call nearly every caller makes: every parameter by
 // position and no keywords, which cannot fail. The parse function pays this on
 // every line, so the general matcher is not entered for it.
-inline PyResult<Done> match_arguments(const ParamSpec& spec, PyObject* const* args,
+inline PyResult<Done> match_arguments(const Signature& signature, PyObject* const* args,
                                       Py_ssize_t nargs, PyObject* kwnames,
                                       std::span<PyObject*> out) {
     if (kwnames == nullptr && static_cast<std::size_t>(nargs) == out.size()) {
         std::copy_n(args, out.size(), out.begin());
         return done;
     }
-    return match_all_arguments(spec, args, nargs, kwnames, out);
+    return match_all_arguments(signature, args, nargs, kwnames, out);
 }
 
 // The conversion of parameter (or attribute) `name`, with an exact TypeError

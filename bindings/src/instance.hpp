@@ -1,13 +1,8 @@
 // The layout of every instance of this module's classes, and how instances
-// are created, read and destroyed.
-//
-// A "binding class" is a small struct describing one Python class:
-//   using Value = <the plain C++ value an instance holds>;
-//   static constexpr std::string_view name = "<class name>";
-//   static PyResult<PyTypeObject*> type();   // the lazily created type object
-//   static Value blank() noexcept;           // the value allocation puts in place
-// Instances hold their value by copy and no references to other Python
-// objects, so they never take part in cycle collection.
+// are created, read and destroyed. Each class is described by a binding class
+// (the BindingClass concept below). Instances hold their value by copy and no
+// references to other Python objects, so they never take part in cycle
+// collection.
 //
 // Allocation (alloc_entry, the class's tp_alloc) constructs the blank value,
 // and deallocation destroys the value, whichever route created the instance:
@@ -16,6 +11,7 @@
 // holds the blank value and works like any other.
 #pragma once
 
+#include <concepts>
 #include <new>
 #include <string_view>
 #include <type_traits>
@@ -27,6 +23,18 @@
 
 namespace kav::py {
 
+// A small struct describing one Python class: the plain C++ value an instance
+// holds, the class name, its type object (created on first use) and the value
+// allocation puts in place.
+template <class Class>
+concept BindingClass = requires {
+    typename Class::Value;
+    { Class::name } -> std::convertible_to<std::string_view>;
+    { Class::type() } -> std::same_as<PyResult<PyTypeObject*>>;
+    { Class::blank() }
+    noexcept->std::same_as<typename Class::Value>;
+};
+
 template <class Value>
 struct Instance {
     PyObject header;
@@ -34,20 +42,19 @@ struct Instance {
     BorrowFlag borrow;
 };
 
-template <class Class>
+template <BindingClass Class>
 using InstanceOf = Instance<typename Class::Value>;
 
 // `self` must be an instance of Class (a slot of Class, or checked by type).
-template <class Class>
+template <BindingClass Class>
 InstanceOf<Class>& instance_of(PyObject* self) noexcept {
     return *reinterpret_cast<InstanceOf<Class>*>(self);
 }
 
 // The allocation slot: the interpreter's generic allocation, then the blank
 // value and a free borrow counter constructed in place.
-template <class Class>
+template <BindingClass Class>
 PyObject* alloc_entry(PyTypeObject* type, Py_ssize_t items) noexcept {
-    static_assert(noexcept(Class::blank()));
     PyObject* object = PyType_GenericAlloc(type, items);
     if (object == nullptr) return nullptr;
     InstanceOf<Class>& instance = instance_of<Class>(object);
@@ -56,48 +63,43 @@ PyObject* alloc_entry(PyTypeObject* type, Py_ssize_t items) noexcept {
     return object;
 }
 
-// A new instance of `type` (a type whose allocation constructs a blank
-// value) from object's own tp_new, called with an empty argument tuple and
-// no keywords.
-PyResult<Ref> allocate_object(PyTypeObject* type);
-
-// A new instance of `type` whose value `make()` returns, built in place over
-// the blank value: texts copied straight into the object rather than into a
-// value that is then moved in. Should make() throw (exhausted memory), the
-// blank value goes back in place, the new object is released with it, and the
-// exception passes on.
-template <class Class, class Make>
-PyResult<Ref> emplace_instance(PyTypeObject* type, Make&& make) {
+// The one way this module creates an instance: a new instance of `type` (a
+// class of Class) holding the value `make()` returns, built in place, so a
+// beacon's texts are copied once, from the line straight into the object.
+// Convert every argument before calling this, so that a failed conversion
+// creates nothing.
+//
+// The memory comes from the interpreter's generic allocation, which is what
+// both object.__new__ and this module's tp_alloc start with; going there
+// directly skips object.__new__'s argument checks (it would need an empty
+// argument tuple made for the purpose) and the blank value that would only be
+// destroyed again. Should make() throw (exhausted memory), the blank value
+// takes its place and the new object is released with it.
+template <BindingClass Class, class Make>
+PyResult<Ref> new_instance(PyTypeObject* type, Make&& make) {
     using Value = typename Class::Value;
-    KAV_PY_TRY_ASSIGN(Ref object, allocate_object(type));
-    Value& slot = instance_of<Class>(object.get()).value;
-    slot.~Value();
+    Ref object = Ref::steal(PyType_GenericAlloc(type, 0));
+    if (!object) return fail_fetched();
+    InstanceOf<Class>& instance = instance_of<Class>(object.get());
+    new (&instance.borrow) BorrowFlag();
     try {
-        new (&slot) Value(make());
+        new (&instance.value) Value(make());
     } catch (...) {
-        new (&slot) Value(Class::blank());
+        new (&instance.value) Value(Class::blank());
         throw;
     }
     return object;
 }
 
-// A new instance of `type` holding `value`. Convert everything before calling
-// this, so that a failed conversion creates nothing. The value is forwarded,
-// not taken by value: a beacon record moved in is moved once, into place.
-template <class Class, class V>
-PyResult<Ref> create_instance(PyTypeObject* type, V&& value) {
-    return emplace_instance<Class>(
-        type, [&value] { return typename Class::Value(std::forward<V>(value)); });
-}
-
-// A new instance of Class (its type object created on first use).
-template <class Class>
-PyResult<Ref> new_object(typename Class::Value value) {
+// A new instance of Class holding a copy of `value` (its type object created
+// on first use).
+template <BindingClass Class>
+PyResult<Ref> new_instance_holding(const typename Class::Value& value) {
     KAV_PY_TRY_ASSIGN(PyTypeObject * type, Class::type());
-    return create_instance<Class>(type, std::move(value));
+    return new_instance<Class>(type, [&value] { return value; });
 }
 
-template <class Class>
+template <BindingClass Class>
 PyResult<bool> is_instance(PyObject* object) {
     KAV_PY_TRY_ASSIGN(PyTypeObject * type, Class::type());
     // The classes cannot be subclassed, so the exact type decides.
@@ -106,7 +108,7 @@ PyResult<bool> is_instance(PyObject* object) {
 
 // A copy of the value of `object`, which must be an instance of Class; read
 // under a shared borrow of that object.
-template <class Class>
+template <BindingClass Class>
 PyResult<typename Class::Value> read_argument(PyObject* object) {
     KAV_PY_TRY_ASSIGN(bool matches, is_instance<Class>(object));
     if (!matches) return fail(type_mismatch(object, Class::name));
@@ -118,7 +120,7 @@ PyResult<typename Class::Value> read_argument(PyObject* object) {
 // The deallocation slot: destroy the value allocation constructed (or what
 // replaced it), free the memory with the type's own free function, then drop
 // the instance's reference to its heap type.
-template <class Class>
+template <BindingClass Class>
 void dealloc_entry(PyObject* self) noexcept {
     PyTypeObject* type = Py_TYPE(self);
     InstanceOf<Class>& instance = instance_of<Class>(self);

@@ -44,4 +44,17 @@ class OnceCache {
     T value_{};
 };
 
+// The attribute `name` of module `module`, imported on first use and kept in
+// `cache` for the life of the process (borrowed: the cache holds it).
+inline PyResult<PyObject*> imported_attribute(OnceCache<PyObject*>& cache, const char* module,
+                                              const char* name) {
+    return cache.get_or_init([&]() -> PyResult<PyObject*> {
+        Ref imported = Ref::steal(PyImport_ImportModule(module));
+        if (!imported) return fail_fetched();
+        Ref attribute = Ref::steal(PyObject_GetAttrString(imported.get(), name));
+        if (!attribute) return fail_fetched();
+        return attribute.release();
+    });
+}
+
 }  // namespace kav::py

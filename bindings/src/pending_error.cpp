@@ -32,14 +32,9 @@ PyObject* internal_failure_class() noexcept {
     return created.value();
 }
 
-Ref unicode_from(std::string_view text) {
-    return Ref::steal(
-        PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
-}
-
 // An exception object of class `type` with `message` as its one argument.
 Ref make_exception(PyObject* type, std::string_view message) {
-    Ref text = unicode_from(message);
+    Ref text = new_str(message);
     if (!text) return {};
     Ref args = Ref::steal(PyTuple_Pack(1, text.get()));
     if (!args) return {};
@@ -123,13 +118,13 @@ void PendingError::restore() && noexcept {
             PyErr_Restore(type_.release(), value_.release(), traceback_.release());
             return;
         case Kind::Deferred: {
-            Ref text = unicode_from(message_);
+            Ref text = new_str(message_);
             if (text) PyErr_SetObject(deferred_type_, text.get());
             return;
         }
         case Kind::Internal: {
             PyObject* type = internal_failure_class();
-            Ref text = unicode_from(message_);
+            Ref text = new_str(message_);
             if (text) PyErr_SetObject(type, text.get());
             return;
         }

@@ -4,6 +4,7 @@
 // on an error releases exactly what was taken and nothing is paired by hand.
 #pragma once
 
+#include <string_view>
 #include <utility>
 
 #include "python_api.hpp"
@@ -42,5 +43,11 @@ class Ref {
     explicit Ref(PyObject* object) noexcept : object_(object) {}
     PyObject* object_ = nullptr;
 };
+
+// A new str of the UTF-8 `text`; null, with the exception set, on failure.
+inline Ref new_str(std::string_view text) noexcept {
+    return Ref::steal(
+        PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
 
 }  // namespace kav::py

@@ -14,10 +14,10 @@
 namespace kav::py {
 
 inline void incref(PyObject* object) noexcept {
-    _Py_IncRef(object);
+    Py_IncRef(object);
 }
 inline void decref(PyObject* object) noexcept {
-    _Py_DecRef(object);
+    Py_DecRef(object);
 }
 
 // A new reference to one of the interpreter's singletons.

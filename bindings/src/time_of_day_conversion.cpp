@@ -3,16 +3,26 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "converters.hpp"
-#include "datetime_type.hpp"
 #include "interned_names.hpp"
+#include "once_cache.hpp"
 
 namespace kav::py {
 namespace {
 
-constexpr std::uint32_t kNanosPerSecond = 1'000'000'000;
+// The datetime.time class, imported on first use and kept (borrowed from the
+// cache) for the life of the process: the limited API has no datetime C
+// interface, so the class comes from the module itself.
+PyResult<PyObject*> datetime_time_type() {
+    static OnceCache<PyObject*> cache;
+    return imported_attribute(cache, "datetime", "time");
+}
+
+constexpr std::uint32_t kNanosPerSecond = TimeOfDay::kNanosPerSecond;
 constexpr std::uint32_t kNanosPerMicro = 1000;
+constexpr std::uint32_t kSecondsPerDay = 86'400;
 
 PyResult<Done> require_time(PyObject* object, PyObject* type) {
     if (!PyType_IsSubtype(Py_TYPE(object), reinterpret_cast<PyTypeObject*>(type))) {
@@ -26,6 +36,53 @@ PyResult<std::uint32_t> u32_attribute(PyObject* object, Name name) {
     Ref value = Ref::steal(PyObject_GetAttr(object, attribute_name));
     if (!value) return fail_fetched();
     return to_u32(value.get());
+}
+
+// A new datetime.time for `time`; a leap second reads as second 59 with a
+// warning, since datetime has no second 60.
+PyResult<Ref> new_time(TimeOfDay time) {
+    KAV_PY_TRY_ASSIGN(PyObject * type, datetime_time_type());
+    const std::array<unsigned long, 4> fields{time.seconds / 3600, time.seconds / 60 % 60,
+                                              time.seconds % 60,
+                                              time.fraction_nanoseconds() / kNanosPerMicro};
+    // Positional arguments in a tuple: the class is called without a format
+    // string to interpret on every call.
+    Ref arguments = Ref::steal(PyTuple_New(fields.size()));
+    if (!arguments) return fail_fetched();
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        PyObject* field = PyLong_FromUnsignedLong(fields[i]);
+        if (field == nullptr ||
+            PyTuple_SetItem(arguments.get(), static_cast<Py_ssize_t>(i), field) < 0)
+            return fail_fetched();
+    }
+    Ref result = Ref::steal(PyObject_Call(type, arguments.get(), nullptr));
+    if (!result) return fail_fetched();
+    KAV_PY_TRY(require_time(result.get(), type));
+    if (time.leap_second() &&
+        PyErr_WarnEx(PyExc_UserWarning,
+                     "ignored leap-second, `datetime` does not support leap-seconds", 0) < 0) {
+        // The time is still right; a warning filter that raises must not
+        // lose it, so the raised warning is reported and dropped.
+        PyErr_WriteUnraisable(result.get());
+    }
+    return result;
+}
+
+// The shared datetime.time of a whole second of the day. Beacons carry whole
+// seconds, and datetime.time objects cannot be changed, so each of the
+// 86,400 is made on its first read and handed out again after that: a read
+// of the time costs a reference count instead of a call of the class. The
+// table (and at most one time object per second) lives as long as the
+// process; the interpreter lock orders the writes.
+PyResult<Ref> whole_second(std::uint32_t seconds) {
+    static std::unique_ptr<PyObject*[]> made;
+    if (!made) made = std::make_unique<PyObject*[]>(kSecondsPerDay);
+    PyObject*& slot = made[seconds];
+    if (slot == nullptr) {
+        KAV_PY_TRY_ASSIGN(Ref time, new_time(TimeOfDay{seconds, 0}));
+        slot = time.release();
+    }
+    return Ref::borrow(slot);
 }
 
 }  // namespace
@@ -51,23 +108,8 @@ PyResult<TimeOfDay> to_time_of_day(PyObject* object) {
 }
 
 PyResult<Ref> from_time_of_day(TimeOfDay time) {
-    KAV_PY_TRY_ASSIGN(PyObject * type, datetime_time_type());
-    const bool leap_second = time.nanoseconds >= kNanosPerSecond;
-    const std::uint32_t fraction =
-        leap_second ? time.nanoseconds - kNanosPerSecond : time.nanoseconds;
-    Ref result =
-        Ref::steal(PyObject_CallFunction(type, "IIIIO", time.seconds / 3600, time.seconds / 60 % 60,
-                                         time.seconds % 60, fraction / kNanosPerMicro, Py_None));
-    if (!result) return fail_fetched();
-    KAV_PY_TRY(require_time(result.get(), type));
-    if (leap_second &&
-        PyErr_WarnEx(PyExc_UserWarning,
-                     "ignored leap-second, `datetime` does not support leap-seconds", 0) < 0) {
-        // The time is still right; a warning filter that raises must not
-        // lose it, so the raised warning is reported and dropped.
-        PyErr_WriteUnraisable(result.get());
-    }
-    return result;
+    if (time.nanoseconds == 0 && time.seconds < kSecondsPerDay) return whole_second(time.seconds);
+    return new_time(time);
 }
 
 }  // namespace kav::py

@@ -2,7 +2,7 @@
 // slot_entries.hpp) holding one beacon record by value.
 //
 // The parse function moves each parsed record into a new instance with
-// new_object<AircraftBeaconClass>(std::move(record)).
+// new_instance<AircraftBeaconClass>(type, make).
 #pragma once
 
 #include <array>
@@ -24,7 +24,6 @@ struct AircraftBeaconClass {
     static Value blank() noexcept;
     static PyResult<PyTypeObject*> type();
     static PyResult<Value> construct(const Arguments<11>& arguments);
-    static PyResult<Done> validate(const Arguments<11>& arguments);
 };
 
 }  // namespace kav::py

@@ -13,6 +13,7 @@ namespace kav::py {
 
 namespace {
 
+// The Python side of each enumeration; its members come from kav::kEnumRows.
 template <class Enum>
 struct EnumTraits;
 
@@ -21,24 +22,6 @@ struct EnumTraits<kav::KAVAircraftType> {
     static constexpr std::string_view name = "KAVAircraftType";
     static constexpr const char* qualified_name = "builtins.KAVAircraftType";
     static constexpr const char* doc = "Categories of aircraft identified in the KAV network.";
-    static constexpr auto members = kav::kAllAircraftTypes;
-    static constexpr std::array<const char*, members.size()> python_names{
-        "RESERVED",
-        "GLIDER",
-        "TOW_PLANE",
-        "HELICOPTER",
-        "PARACHUTE",
-        "DROP_PLANE",
-        "HANG_GLIDER",
-        "PARAGLIDER",
-        "RECIPROCATING_ENGINE_AIRCRAFT",
-        "JET_TURBOPROP_AIRCRAFT",
-        "UNKNOWN",
-        "BALLOON",
-        "AIRSHIP",
-        "UA_VS",
-        "STATIC_OBSTACLE",
-    };
 };
 
 template <>
@@ -47,9 +30,6 @@ struct EnumTraits<kav::KAVAddressType> {
     static constexpr const char* qualified_name = "builtins.KAVAddressType";
     static constexpr const char* doc =
         "The scheme utilized to format and route the beacon address.";
-    static constexpr auto members = kav::kAllAddressTypes;
-    static constexpr std::array<const char*, members.size()> python_names{"UNKNOWN", "ICAO",
-                                                                          "FLARM", "KAV_TRACKER"};
 };
 
 template <>
@@ -58,10 +38,15 @@ struct EnumTraits<kav::KAVAPRSProtocol> {
     static constexpr const char* qualified_name = "builtins.KAVAPRSProtocol";
     static constexpr const char* doc =
         "The protocol format used by the beacon over the APRS network.";
-    static constexpr auto members = kav::kAllAPRSProtocols;
-    static constexpr std::array<const char*, members.size()> python_names{"KAADSB", "KAFLR",
-                                                                          "KAVSKY"};
 };
+
+// The class attribute names of the members, in code order.
+template <class Enum>
+constexpr auto kPythonNames = [] {
+    std::array<const char*, kav::kEnumRows<Enum>.size()> names{};
+    for (std::size_t i = 0; i < names.size(); ++i) names[i] = kav::kEnumRows<Enum>[i].python_name;
+    return names;
+}();
 
 // The binding class of one enumeration (see instance.hpp).
 template <class Enum>
@@ -70,14 +55,14 @@ struct EnumClass {
     using Traits = EnumTraits<Enum>;
     static constexpr std::string_view name = Traits::name;
     // The first member, whose code is 0.
-    static Value blank() noexcept { return Traits::members[0]; }
+    static Value blank() noexcept { return kav::kAllMembers<Enum>[0]; }
     static PyResult<PyTypeObject*> type();
 };
 
 // The member's position in its class's table, which orders its class attributes.
 template <class Enum>
 std::size_t member_index(Enum value) noexcept {
-    const auto& members = EnumTraits<Enum>::members;
+    const auto& members = kav::kAllMembers<Enum>;
     return static_cast<std::size_t>(std::find(members.begin(), members.end(), value) -
                                     members.begin());
 }
@@ -86,12 +71,7 @@ std::size_t member_index(Enum value) noexcept {
 // because the type object is still under construction.
 template <class Enum>
 PyResult<Ref> make_member(PyTypeObject* type, std::size_t index) {
-    return create_instance<EnumClass<Enum>>(type, EnumTraits<Enum>::members[index]);
-}
-
-template <class Enum>
-std::string render(const Enum& value) {
-    return std::string(kav::text_form(value));
+    return new_instance<EnumClass<Enum>>(type, [index] { return kav::kAllMembers<Enum>[index]; });
 }
 
 template <class Enum>
@@ -145,7 +125,7 @@ LazyType& lazy_type() {
         {Py_tp_alloc, reinterpret_cast<void*>(&alloc_entry<EnumClass<Enum>>)},
         {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc_entry<EnumClass<Enum>>)},
         {Py_tp_doc, const_cast<char*>(Traits::doc)},
-        {Py_tp_repr, reinterpret_cast<void*>(&repr_entry<EnumClass<Enum>, &render<Enum>>)},
+        {Py_tp_repr, reinterpret_cast<void*>(&repr_entry<EnumClass<Enum>>)},
         {Py_tp_richcompare, reinterpret_cast<void*>(&richcompare_entry<Enum>)},
         {Py_nb_int, reinterpret_cast<void*>(&int_entry<Enum>)},
         {0, nullptr},
@@ -153,7 +133,7 @@ LazyType& lazy_type() {
     static PyType_Spec spec = instance_spec<EnumClass<Enum>>(Traits::qualified_name, slots,
                                                              Py_TPFLAGS_DISALLOW_INSTANTIATION);
     static LazyType type(Traits::name, spec,
-                         ClassAttributes{Traits::python_names, &make_member<Enum>});
+                         ClassAttributes{kPythonNames<Enum>, &make_member<Enum>});
     return type;
 }
 

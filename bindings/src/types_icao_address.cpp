@@ -1,7 +1,6 @@
 // ICAOAddress: a 24-bit aircraft address, visible only through repr and
 // comparison.
 #include "binding_conventions.hpp"
-#include "identifier_repr.hpp"
 #include "types_identifiers.hpp"
 
 namespace kav::py {
@@ -14,22 +13,14 @@ PyResult<std::uint32_t> convert_value(const Arguments<1>& arguments) {
     return named("value", to_u32(arguments[0]));
 }
 
-std::string render(const kav::ICAOAddress& address) {
-    return kav::repr::repr_text(address);
-}
-
-bool equal(const kav::ICAOAddress& left, const kav::ICAOAddress& right) {
-    return left == right;
-}
-
 PyType_Slot slots[] = {
     {Py_tp_alloc, reinterpret_cast<void*>(&alloc_entry<ICAOAddressClass>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc_entry<ICAOAddressClass>)},
     {Py_tp_doc, const_cast<char*>(kDoc)},
     {Py_tp_new, reinterpret_cast<void*>(&new_entry<ICAOAddressClass>)},
     {Py_tp_init, reinterpret_cast<void*>(&init_entry<ICAOAddressClass>)},
-    {Py_tp_repr, reinterpret_cast<void*>(&repr_entry<ICAOAddressClass, &render>)},
-    {Py_tp_richcompare, reinterpret_cast<void*>(&richcompare_entry<ICAOAddressClass, &equal>)},
+    {Py_tp_repr, reinterpret_cast<void*>(&repr_entry<ICAOAddressClass>)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(&richcompare_entry<ICAOAddressClass>)},
     {0, nullptr},
 };
 

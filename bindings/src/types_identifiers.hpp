@@ -3,7 +3,7 @@
 // identifier values.
 //
 // Other classes use them through read_argument<Class>(object) (an argument of
-// exactly that class, copied under a shared borrow) and new_object<Class>(value).
+// exactly that class, copied under a shared borrow) and new_instance_holding<Class>(value).
 #pragma once
 
 #include <array>
@@ -33,7 +33,6 @@ struct KAVIDPrefixClass {
     static Value blank() noexcept;
     static PyResult<PyTypeObject*> type();
     static PyResult<Value> construct(const Arguments<4>& arguments);
-    static PyResult<Done> validate(const Arguments<4>& arguments);
 };
 
 struct KAVBeaconIDClass {
@@ -43,7 +42,6 @@ struct KAVBeaconIDClass {
     static Value blank() noexcept;
     static PyResult<PyTypeObject*> type();
     static PyResult<Value> construct(const Arguments<2>& arguments);
-    static PyResult<Done> validate(const Arguments<2>& arguments);
 };
 
 }  // namespace kav::py

@@ -1,7 +1,7 @@
 // KAVBeaconID: a prefix and an address, each held by copy: reading either
 // attribute gives a new object, so changing that object changes nothing here.
 #include "binding_conventions.hpp"
-#include "identifier_repr.hpp"
+#include "record_fields.hpp"
 #include "types_identifiers.hpp"
 
 namespace kav::py {
@@ -14,38 +14,16 @@ constexpr const char* kDoc =
     "In KAV APRS, a beacon ID is composed of a 1-byte metadata prefix (encoding\n"
     "things like aircraft type and tracker type) and a 3-byte (24-bit) address.";
 
-// One attribute holding a copy of another identifier class's value.
-template <class Class, typename Class::Value kav::KAVBeaconID::*Member>
-struct CopiedField {
-    static PyResult<Ref> get(const kav::KAVBeaconID& id) { return new_object<Class>(id.*Member); }
-    static PyResult<typename Class::Value> convert(PyObject* value) {
-        return read_argument<Class>(value);
-    }
-    static void store(kav::KAVBeaconID& id, typename Class::Value value) noexcept {
-        id.*Member = value;
-    }
-};
+using BeaconID = kav::KAVBeaconID;
 
-struct PrefixField : CopiedField<KAVIDPrefixClass, &kav::KAVBeaconID::prefix> {
-    static constexpr const char* name = "prefix";
-};
-struct AddressField : CopiedField<ICAOAddressClass, &kav::KAVBeaconID::icao_address> {
-    static constexpr const char* name = "icao_address";
-};
+// Each attribute holds a copy of another identifier class's value.
+using Fields =
+    FieldTable<Field<"prefix", &BeaconID::prefix, &read_argument<KAVIDPrefixClass>,
+                     &new_instance_holding<KAVIDPrefixClass>>,
+               Field<"icao_address", &BeaconID::icao_address, &read_argument<ICAOAddressClass>,
+                     &new_instance_holding<ICAOAddressClass>>>;
 
-std::string render(const kav::KAVBeaconID& id) {
-    return kav::repr::repr_text(id);
-}
-
-bool equal(const kav::KAVBeaconID& left, const kav::KAVBeaconID& right) {
-    return left == right;
-}
-
-PyGetSetDef attributes[] = {
-    attribute<KAVBeaconIDClass, PrefixField>(""),
-    attribute<KAVBeaconIDClass, AddressField>(""),
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
+static_assert(Fields::parameters == KAVBeaconIDClass::parameters);
 
 PyType_Slot slots[] = {
     {Py_tp_alloc, reinterpret_cast<void*>(&alloc_entry<KAVBeaconIDClass>)},
@@ -53,9 +31,9 @@ PyType_Slot slots[] = {
     {Py_tp_doc, const_cast<char*>(kDoc)},
     {Py_tp_new, reinterpret_cast<void*>(&new_entry<KAVBeaconIDClass>)},
     {Py_tp_init, reinterpret_cast<void*>(&init_entry<KAVBeaconIDClass>)},
-    {Py_tp_repr, reinterpret_cast<void*>(&repr_entry<KAVBeaconIDClass, &render>)},
-    {Py_tp_richcompare, reinterpret_cast<void*>(&richcompare_entry<KAVBeaconIDClass, &equal>)},
-    {Py_tp_getset, attributes},
+    {Py_tp_repr, reinterpret_cast<void*>(&repr_entry<KAVBeaconIDClass>)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(&richcompare_entry<KAVBeaconIDClass>)},
+    {Py_tp_getset, Fields::descriptors<KAVBeaconIDClass>.data()},
     {0, nullptr},
 };
 
@@ -73,14 +51,7 @@ PyResult<PyTypeObject*> KAVBeaconIDClass::type() {
 }
 
 PyResult<KAVBeaconIDClass::Value> KAVBeaconIDClass::construct(const Arguments<2>& arguments) {
-    KAV_PY_TRY_ASSIGN(auto prefix, named(PrefixField::name, PrefixField::convert(arguments[0])));
-    KAV_PY_TRY_ASSIGN(auto address, named(AddressField::name, AddressField::convert(arguments[1])));
-    return kav::KAVBeaconID{prefix, address};
-}
-
-PyResult<Done> KAVBeaconIDClass::validate(const Arguments<2>& arguments) {
-    KAV_PY_TRY(construct(arguments));
-    return done;
+    return Fields::construct(blank(), arguments);
 }
 
 }  // namespace kav::py

@@ -1,6 +1,7 @@
 // KAVIDPrefix: the decoded ID prefix byte, with four read-write attributes.
 // It has no repr of its own: instances show the interpreter's default.
 #include "binding_conventions.hpp"
+#include "record_fields.hpp"
 #include "types_enums.hpp"
 #include "types_identifiers.hpp"
 
@@ -19,49 +20,20 @@ constexpr const char* kDoc =
     "* **Bit 6:** No-Track Flag (1 bit). If true, do not record trace logs.\n"
     "* **Bit 7:** Stealth Mode Flag (1 bit). If true, delay or hide on live maps.";
 
-// One attribute holding an enumeration member: read back as the shared member.
-template <class Enum, Enum kav::KAVIDPrefix::*Member>
-struct MemberField {
-    static PyResult<Ref> get(const kav::KAVIDPrefix& prefix) {
-        return enum_member<Enum>(prefix.*Member);
-    }
-    static PyResult<Enum> convert(PyObject* value) { return enum_from_object<Enum>(value); }
-    static void store(kav::KAVIDPrefix& prefix, Enum value) noexcept { prefix.*Member = value; }
-};
-
-template <bool kav::KAVIDPrefix::*Member>
-struct FlagField {
-    static PyResult<Ref> get(const kav::KAVIDPrefix& prefix) {
-        return Ref::steal(new_bool(prefix.*Member));
-    }
-    static PyResult<bool> convert(PyObject* value) { return to_bool(value); }
-    static void store(kav::KAVIDPrefix& prefix, bool value) noexcept { prefix.*Member = value; }
-};
-
-struct AircraftTypeField : MemberField<kav::KAVAircraftType, &kav::KAVIDPrefix::aircraft_type> {
-    static constexpr const char* name = "aircraft_type";
-};
-struct AddressTypeField : MemberField<kav::KAVAddressType, &kav::KAVIDPrefix::address_type> {
-    static constexpr const char* name = "address_type";
-};
-struct NoTrackField : FlagField<&kav::KAVIDPrefix::no_track> {
-    static constexpr const char* name = "no_track";
-};
-struct StealthModeField : FlagField<&kav::KAVIDPrefix::stealth_mode> {
-    static constexpr const char* name = "stealth_mode";
-};
-
-bool equal(const kav::KAVIDPrefix& left, const kav::KAVIDPrefix& right) {
-    return left == right;
+PyResult<Ref> make_bool(bool value) {
+    return Ref::steal(new_bool(value));
 }
 
-PyGetSetDef attributes[] = {
-    attribute<KAVIDPrefixClass, AircraftTypeField>(""),
-    attribute<KAVIDPrefixClass, AddressTypeField>(""),
-    attribute<KAVIDPrefixClass, NoTrackField>(""),
-    attribute<KAVIDPrefixClass, StealthModeField>(""),
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
+using Prefix = kav::KAVIDPrefix;
+using Fields =
+    FieldTable<Field<"aircraft_type", &Prefix::aircraft_type,
+                     &enum_from_object<kav::KAVAircraftType>, &enum_member<kav::KAVAircraftType>>,
+               Field<"address_type", &Prefix::address_type, &enum_from_object<kav::KAVAddressType>,
+                     &enum_member<kav::KAVAddressType>>,
+               Field<"no_track", &Prefix::no_track, &to_bool, &make_bool>,
+               Field<"stealth_mode", &Prefix::stealth_mode, &to_bool, &make_bool>>;
+
+static_assert(Fields::parameters == KAVIDPrefixClass::parameters);
 
 PyType_Slot slots[] = {
     {Py_tp_alloc, reinterpret_cast<void*>(&alloc_entry<KAVIDPrefixClass>)},
@@ -69,8 +41,8 @@ PyType_Slot slots[] = {
     {Py_tp_doc, const_cast<char*>(kDoc)},
     {Py_tp_new, reinterpret_cast<void*>(&new_entry<KAVIDPrefixClass>)},
     {Py_tp_init, reinterpret_cast<void*>(&init_entry<KAVIDPrefixClass>)},
-    {Py_tp_richcompare, reinterpret_cast<void*>(&richcompare_entry<KAVIDPrefixClass, &equal>)},
-    {Py_tp_getset, attributes},
+    {Py_tp_richcompare, reinterpret_cast<void*>(&richcompare_entry<KAVIDPrefixClass>)},
+    {Py_tp_getset, Fields::descriptors<KAVIDPrefixClass>.data()},
     {0, nullptr},
 };
 
@@ -88,20 +60,7 @@ PyResult<PyTypeObject*> KAVIDPrefixClass::type() {
 }
 
 PyResult<KAVIDPrefixClass::Value> KAVIDPrefixClass::construct(const Arguments<4>& arguments) {
-    KAV_PY_TRY_ASSIGN(auto aircraft_type,
-                      named(AircraftTypeField::name, AircraftTypeField::convert(arguments[0])));
-    KAV_PY_TRY_ASSIGN(auto address_type,
-                      named(AddressTypeField::name, AddressTypeField::convert(arguments[1])));
-    KAV_PY_TRY_ASSIGN(bool no_track,
-                      named(NoTrackField::name, NoTrackField::convert(arguments[2])));
-    KAV_PY_TRY_ASSIGN(bool stealth_mode,
-                      named(StealthModeField::name, StealthModeField::convert(arguments[3])));
-    return kav::KAVIDPrefix{aircraft_type, address_type, no_track, stealth_mode};
-}
-
-PyResult<Done> KAVIDPrefixClass::validate(const Arguments<4>& arguments) {
-    KAV_PY_TRY(construct(arguments));
-    return done;
+    return Fields::construct(blank(), arguments);
 }
 
 }  // namespace kav::py

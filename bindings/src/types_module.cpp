@@ -15,8 +15,7 @@ namespace {
 
 PyResult<Done> add_class(PyObject* module, std::string_view name, PyResult<PyTypeObject*> type) {
     if (!type) return fail(std::move(type).error());
-    Ref name_object =
-        Ref::steal(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size())));
+    Ref name_object = new_str(name);
     if (!name_object) return fail_fetched();
     return add_to_module(module, name_object.get(), reinterpret_cast<PyObject*>(type.value()));
 }

@@ -36,7 +36,7 @@ constexpr const char* kDoc =
     "  * The required KAV Beacon ID is missing from the message.";
 
 constexpr std::array<std::string_view, 1> kParameters{"input"};
-constexpr ParamSpec kSpec{"", "parse_kav_aprs_aircraft_beacon", kParameters};
+constexpr Signature kSignature{"", "parse_kav_aprs_aircraft_beacon", kParameters};
 
 // A sequence's length only sizes the first allocation. Beacon lines are short,
 // and a __len__ that reports an absurd size must not make the call reserve it.
@@ -46,13 +46,7 @@ constexpr Py_ssize_t kMostBytesReservedAhead = 1 << 16;
 // import happens only the first time such an input arrives.
 PyResult<PyObject*> sequence_class() {
     static OnceCache<PyObject*> cache;
-    return cache.get_or_init([]() -> PyResult<PyObject*> {
-        Ref module = Ref::steal(PyImport_ImportModule("collections.abc"));
-        if (!module) return fail_fetched();
-        Ref sequence = Ref::steal(PyObject_GetAttrString(module.get(), "Sequence"));
-        if (!sequence) return fail_fetched();
-        return sequence.release();  // kept for the life of the process
-    });
+    return imported_attribute(cache, "collections.abc", "Sequence");
 }
 
 PyResult<std::string> collect_byte_values(PyObject* sequence) {
@@ -100,11 +94,11 @@ PyResult<Ref> beacon_from_line(std::string_view line) {
         kav::append_error_message(message, parsed.error());
         return fail(PyExc_ValueError, std::move(message));
     }
-    // The record is built in the new object, its texts copied there from the
-    // line: built first and then moved in, every text was copied twice.
+    // The record is built in the new object, its texts copied there straight
+    // from the line.
     KAV_PY_TRY_ASSIGN(PyTypeObject * type, AircraftBeaconClass::type());
-    return emplace_instance<AircraftBeaconClass>(
-        type, [&parsed] { return kav::to_record(parsed.value()); });
+    return new_instance<AircraftBeaconClass>(type,
+                                             [&parsed] { return kav::to_record(parsed.value()); });
 }
 
 // The parse runs with the interpreter lock held: it calls no Python code and
@@ -113,7 +107,7 @@ PyObject* parse_entry(PyObject* /*unused_self*/, PyObject* const* args, Py_ssize
                       PyObject* kwnames) noexcept {
     return guard_object([&]() -> PyResult<Ref> {
         Arguments<1> arguments{};
-        KAV_PY_TRY(match_arguments(kSpec, args, nargs, kwnames, arguments));
+        KAV_PY_TRY(match_arguments(kSignature, args, nargs, kwnames, arguments));
         PyObject* input = arguments[0];
         // A bytes object, the input of nearly every call, is parsed in place;
         // its buffer stays alive and unchanged for the call. Its view goes

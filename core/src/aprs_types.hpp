@@ -16,79 +16,134 @@
 namespace kav {
 
 // ---------------------------------------------------------------------------
-// Enumerations. The numeric value of each enumerator is its code.
+// Enumerations. Each is written once, as rows of (member, code, Python name);
+// the member's name is its text form ("TowPlane", "KAVTracker", "KAFLR"), the
+// name every diagnostic rendering prints. The rows declare the enumeration and
+// its table of members in code order, from which the text forms, the Python
+// classes' members and the columns' dictionaries are all taken.
 
-enum class KAVAircraftType : std::uint8_t {
-    Reserved = 0,
-    Glider = 1,
-    TowPlane = 2,
-    Helicopter = 3,
-    Parachute = 4,
-    DropPlane = 5,
-    HangGlider = 6,
-    Paraglider = 7,
-    ReciprocatingEngineAircraft = 8,
-    JetTurbopropAircraft = 9,
-    Unknown = 10,
-    Balloon = 11,
-    Airship = 12,
-    UAVs = 13,
-    // Code 14 has no member.
-    StaticObstacle = 15,
+#define KAV_AIRCRAFT_TYPE_ROWS(ROW)                                      \
+    ROW(Reserved, 0, "RESERVED")                                         \
+    ROW(Glider, 1, "GLIDER")                                             \
+    ROW(TowPlane, 2, "TOW_PLANE")                                        \
+    ROW(Helicopter, 3, "HELICOPTER")                                     \
+    ROW(Parachute, 4, "PARACHUTE")                                       \
+    ROW(DropPlane, 5, "DROP_PLANE")                                      \
+    ROW(HangGlider, 6, "HANG_GLIDER")                                    \
+    ROW(Paraglider, 7, "PARAGLIDER")                                     \
+    ROW(ReciprocatingEngineAircraft, 8, "RECIPROCATING_ENGINE_AIRCRAFT") \
+    ROW(JetTurbopropAircraft, 9, "JET_TURBOPROP_AIRCRAFT")               \
+    ROW(Unknown, 10, "UNKNOWN")                                          \
+    ROW(Balloon, 11, "BALLOON")                                          \
+    ROW(Airship, 12, "AIRSHIP")                                          \
+    ROW(UAVs, 13, "UA_VS")                                               \
+    /* Code 14 has no member. */                                         \
+    ROW(StaticObstacle, 15, "STATIC_OBSTACLE")
+
+#define KAV_ADDRESS_TYPE_ROWS(ROW) \
+    ROW(Unknown, 0, "UNKNOWN")     \
+    ROW(ICAO, 1, "ICAO")           \
+    ROW(FLARM, 2, "FLARM")         \
+    ROW(KAVTracker, 3, "KAV_TRACKER")
+
+#define KAV_APRS_PROTOCOL_ROWS(ROW) \
+    ROW(KAADSB, 0, "KAADSB")        \
+    ROW(KAFLR, 1, "KAFLR")          \
+    ROW(KAVSKY, 2, "KAVSKY")
+
+// One member of an enumeration with its two names.
+template <class Enum>
+struct EnumRow {
+    Enum member;
+    std::string_view text_form;
+    const char* python_name;
 };
 
-enum class KAVAddressType : std::uint8_t {
-    Unknown = 0,
-    ICAO = 1,
-    FLARM = 2,
-    KAVTracker = 3,
+#define KAV_ENUMERATOR(member, code, python_name) member = code,
+#define KAV_ENUM_ROW(member, code, python_name) {Enum::member, #member, python_name},
+
+enum class KAVAircraftType : std::uint8_t { KAV_AIRCRAFT_TYPE_ROWS(KAV_ENUMERATOR) };
+enum class KAVAddressType : std::uint8_t { KAV_ADDRESS_TYPE_ROWS(KAV_ENUMERATOR) };
+enum class KAVAPRSProtocol : std::uint8_t { KAV_APRS_PROTOCOL_ROWS(KAV_ENUMERATOR) };
+
+// The rows of each enumeration, in code order.
+template <class Enum>
+struct EnumRows;
+template <>
+struct EnumRows<KAVAircraftType> {
+    using Enum = KAVAircraftType;
+    static constexpr auto rows =
+        std::to_array<EnumRow<Enum>>({KAV_AIRCRAFT_TYPE_ROWS(KAV_ENUM_ROW)});
+};
+template <>
+struct EnumRows<KAVAddressType> {
+    using Enum = KAVAddressType;
+    static constexpr auto rows =
+        std::to_array<EnumRow<Enum>>({KAV_ADDRESS_TYPE_ROWS(KAV_ENUM_ROW)});
+};
+template <>
+struct EnumRows<KAVAPRSProtocol> {
+    using Enum = KAVAPRSProtocol;
+    static constexpr auto rows =
+        std::to_array<EnumRow<Enum>>({KAV_APRS_PROTOCOL_ROWS(KAV_ENUM_ROW)});
 };
 
-enum class KAVAPRSProtocol : std::uint8_t {
-    KAADSB = 0,
-    KAFLR = 1,
-    KAVSKY = 2,
+#undef KAV_ENUMERATOR
+#undef KAV_ENUM_ROW
+
+// One of the enumerations above.
+template <class Enum>
+concept Enumeration = requires {
+    EnumRows<Enum>::rows;
 };
+
+template <Enumeration Enum>
+inline constexpr const auto& kEnumRows = EnumRows<Enum>::rows;
+
+template <Enumeration Enum>
+constexpr std::uint8_t code(Enum member) noexcept {
+    return static_cast<std::uint8_t>(member);
+}
+
+// Codes strictly rising: no member twice, and rows in code order.
+template <Enumeration Enum>
+constexpr bool in_code_order() noexcept {
+    for (std::size_t i = 1; i < kEnumRows<Enum>.size(); ++i) {
+        if (code(kEnumRows<Enum>[i - 1].member) >= code(kEnumRows<Enum>[i].member)) return false;
+    }
+    return true;
+}
+static_assert(kEnumRows<KAVAircraftType>.size() == 15 && in_code_order<KAVAircraftType>());
+static_assert(code(kEnumRows<KAVAircraftType>.back().member) == 15);
+static_assert(kEnumRows<KAVAddressType>.size() == 4 && in_code_order<KAVAddressType>());
+static_assert(code(kEnumRows<KAVAddressType>.back().member) == 3);
+static_assert(kEnumRows<KAVAPRSProtocol>.size() == 3 && in_code_order<KAVAPRSProtocol>());
+static_assert(code(kEnumRows<KAVAPRSProtocol>.back().member) == 2);
 
 // Every member, in code order.
-inline constexpr std::array<KAVAircraftType, 15> kAllAircraftTypes{
-    KAVAircraftType::Reserved,
-    KAVAircraftType::Glider,
-    KAVAircraftType::TowPlane,
-    KAVAircraftType::Helicopter,
-    KAVAircraftType::Parachute,
-    KAVAircraftType::DropPlane,
-    KAVAircraftType::HangGlider,
-    KAVAircraftType::Paraglider,
-    KAVAircraftType::ReciprocatingEngineAircraft,
-    KAVAircraftType::JetTurbopropAircraft,
-    KAVAircraftType::Unknown,
-    KAVAircraftType::Balloon,
-    KAVAircraftType::Airship,
-    KAVAircraftType::UAVs,
-    KAVAircraftType::StaticObstacle,
-};
-inline constexpr std::array<KAVAddressType, 4> kAllAddressTypes{
-    KAVAddressType::Unknown, KAVAddressType::ICAO, KAVAddressType::FLARM,
-    KAVAddressType::KAVTracker};
-inline constexpr std::array<KAVAPRSProtocol, 3> kAllAPRSProtocols{
-    KAVAPRSProtocol::KAADSB, KAVAPRSProtocol::KAFLR, KAVAPRSProtocol::KAVSKY};
+template <Enumeration Enum>
+inline constexpr auto kAllMembers = [] {
+    std::array<Enum, kEnumRows<Enum>.size()> members{};
+    for (std::size_t i = 0; i < members.size(); ++i) members[i] = kEnumRows<Enum>[i].member;
+    return members;
+}();
+inline constexpr const auto& kAllAircraftTypes = kAllMembers<KAVAircraftType>;
+inline constexpr const auto& kAllAddressTypes = kAllMembers<KAVAddressType>;
+inline constexpr const auto& kAllAPRSProtocols = kAllMembers<KAVAPRSProtocol>;
 
-constexpr std::uint8_t code(KAVAircraftType t) noexcept {
-    return static_cast<std::uint8_t>(t);
-}
-constexpr std::uint8_t code(KAVAddressType t) noexcept {
-    return static_cast<std::uint8_t>(t);
-}
-constexpr std::uint8_t code(KAVAPRSProtocol p) noexcept {
-    return static_cast<std::uint8_t>(p);
+// The row of `member`; every value ever built has one.
+template <Enumeration Enum>
+constexpr const EnumRow<Enum>& row_of(Enum member) noexcept {
+    for (const EnumRow<Enum>& row : kEnumRows<Enum>) {
+        if (row.member == member) return row;
+    }
+    return kEnumRows<Enum>[0];
 }
 
-// The text form of a member ("TowPlane", "KAVTracker", "KAFLR"): the name every
-// diagnostic rendering prints.
-std::string_view text_form(KAVAircraftType t) noexcept;
-std::string_view text_form(KAVAddressType t) noexcept;
-std::string_view text_form(KAVAPRSProtocol p) noexcept;
+template <Enumeration Enum>
+constexpr std::string_view text_form(Enum member) noexcept {
+    return row_of(member).text_form;
+}
 
 // ---------------------------------------------------------------------------
 // Errors of building identifiers. Plain values; message() is their display text.
@@ -139,6 +194,21 @@ struct KAVBeaconIDError {
 // significant first; the number must fit the width. Nothing else is accepted.
 bool parse_hex_u32(std::string_view text, std::uint32_t& out) noexcept;
 bool parse_hex_u8(std::string_view text, std::uint8_t& out) noexcept;
+
+// Each byte's value as a hexadecimal digit, or a value with the high bit set
+// for every other byte: the one digit decoder of the hexadecimal rule and of
+// the parser's fast path for `id` tokens.
+inline constexpr std::array<std::uint8_t, 256> kHexDigitValues = [] {
+    std::array<std::uint8_t, 256> values{};
+    values.fill(0x80);
+    const auto assign = [&values](std::string_view digits, std::uint8_t first_value) {
+        for (const char c : digits) values[static_cast<unsigned char>(c)] = first_value++;
+    };
+    assign("0123456789", 0);
+    assign("abcdef", 10);
+    assign("ABCDEF", 10);
+    return values;
+}();
 
 // A 24-bit ICAO aircraft address; no operation yields one above kLimit.
 class ICAOAddress {
@@ -193,6 +263,10 @@ struct KAVIDPrefix {
 Result<std::uint8_t, KAVIDPrefixError> prefix_byte_from_hex(std::string_view text) noexcept;
 
 struct KAVBeaconID {
+    // Its text: the prefix byte in two hex characters, then the address in six.
+    static constexpr std::size_t kTextLength = 8;
+    static constexpr std::size_t kPrefixLength = 2;
+
     KAVIDPrefix prefix;
     ICAOAddress icao_address;
     friend bool operator==(const KAVBeaconID&, const KAVBeaconID&) = default;
@@ -208,8 +282,18 @@ Result<KAVBeaconID, KAVBeaconIDError> parse_beacon_id_body(std::string_view text
 // Time of day: whole seconds since midnight and a sub-second part in
 // nanoseconds (1e9 or more marks a leap second in the last second of a minute).
 struct TimeOfDay {
+    static constexpr std::uint32_t kNanosPerSecond = 1'000'000'000;
+
     std::uint32_t seconds = 0;
     std::uint32_t nanoseconds = 0;
+
+    // A leap second is second 59 with a fraction of a second or more: the
+    // 60th second, which has no place in `seconds`.
+    constexpr bool leap_second() const noexcept { return nanoseconds >= kNanosPerSecond; }
+    // The fraction of the second itself, whether a leap second or not.
+    constexpr std::uint32_t fraction_nanoseconds() const noexcept {
+        return leap_second() ? nanoseconds - kNanosPerSecond : nanoseconds;
+    }
     friend bool operator==(const TimeOfDay&, const TimeOfDay&) = default;
 };
 
@@ -228,6 +312,8 @@ struct BasicAircraftBeacon {
     double ground_speed;
     double gps_altitude;
     KAVBeaconID kav_beacon_id;
+    // Doubles compare by IEEE rules: NaN equals nothing, 0.0 equals -0.0.
+    friend bool operator==(const BasicAircraftBeacon&, const BasicAircraftBeacon&) = default;
 };
 
 using AircraftBeacon = BasicAircraftBeacon<std::string>;
@@ -242,9 +328,6 @@ struct APRSParseContext {
 };
 
 // The kind of a failed low-level matching step.
-enum class CombinatorErrorKind : std::uint8_t { Tag, TakeUntil, Eof };
-std::string_view name(CombinatorErrorKind kind) noexcept;  // "Tag", "TakeUntil", "Eof"
-
 enum class ParseErrorVariant : std::uint8_t {
     UnknownError = 0,
     UnexpectedEndOfMessage = 1,
@@ -285,9 +368,6 @@ struct BeaconParseError {
 };
 
 // Context construction rules.
-// A failed matching step of kind `kind` with unconsumed input `rest`:
-// input = lossy text of rest, message = "nom error: " + name(kind).
-APRSParseContext context_from_combinator(CombinatorErrorKind kind, std::string_view rest);
 // A step with its own message: input = lossy text of `bytes`.
 APRSParseContext context_with_message(std::string_view bytes, std::string_view message);
 

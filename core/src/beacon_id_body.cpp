@@ -5,9 +5,8 @@
 namespace kav {
 
 Result<KAVBeaconID, KAVBeaconIDError> parse_beacon_id_body(std::string_view text) {
-    constexpr std::size_t kBodyLength = 8;
-    constexpr std::size_t kPrefixLength = 2;
-    if (text.size() != kBodyLength) {
+    constexpr std::size_t kPrefixLength = KAVBeaconID::kPrefixLength;
+    if (text.size() != KAVBeaconID::kTextLength) {
         // The candidate becomes owned text, which is always valid UTF-8.
         return Err(KAVBeaconIDError{KAVBeaconIDError::InvalidFormat{lossy_utf8(text)}});
     }

@@ -6,13 +6,6 @@
 namespace kav {
 namespace {
 
-constexpr int hex_digit_value(char c) noexcept {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // Leading zeros are harmless; only a value too large for T breaks the rule,
 // so "0000001" is a valid prefix byte. `out` is left alone on failure.
 template <class T>
@@ -22,8 +15,8 @@ bool parse_hex(std::string_view text, T& out) noexcept {
     constexpr T kLargestBeforeShift = std::numeric_limits<T>::max() >> 4;
     T value = 0;
     for (const char c : text) {
-        const int digit = hex_digit_value(c);
-        if (digit < 0 || value > kLargestBeforeShift) return false;
+        const std::uint8_t digit = kHexDigitValues[static_cast<unsigned char>(c)];
+        if (digit >= 16 || value > kLargestBeforeShift) return false;
         value = static_cast<T>((value << 4) | static_cast<T>(digit));
     }
     out = value;

@@ -11,7 +11,7 @@ namespace {
 
 using beacon_id_token::kBodyLength;
 using beacon_id_token::kTag;
-constexpr std::size_t kPrefixLength = 2;
+constexpr std::size_t kPrefixLength = KAVBeaconID::kPrefixLength;
 
 Err<ParseErrorKind> invalid_id(std::string_view input, std::string_view message) {
     return Err(ParseErrorKind::with_context(ParseErrorVariant::InvalidKAVBeaconId,

@@ -14,21 +14,7 @@ namespace kav {
 namespace beacon_id_token {
 
 inline constexpr std::string_view kTag = "id";
-inline constexpr std::size_t kBodyLength = 8;
-
-// Each byte's value as a hexadecimal digit, or a value with the high bit set
-// for every other byte.
-inline constexpr std::array<std::uint8_t, 256> kHexDigitValues = [] {
-    std::array<std::uint8_t, 256> values{};
-    values.fill(0x80);
-    const auto assign = [&values](std::string_view digits, std::uint8_t first_value) {
-        for (const char c : digits) values[static_cast<unsigned char>(c)] = first_value++;
-    };
-    assign("0123456789", 0);
-    assign("abcdef", 10);
-    assign("ABCDEF", 10);
-    return values;
-}();
+inline constexpr std::size_t kBodyLength = KAVBeaconID::kTextLength;
 
 }  // namespace beacon_id_token
 

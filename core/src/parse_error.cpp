@@ -4,18 +4,6 @@
 
 namespace kav {
 
-std::string_view name(CombinatorErrorKind kind) noexcept {
-    switch (kind) {
-        case CombinatorErrorKind::Tag:
-            return "Tag";
-        case CombinatorErrorKind::TakeUntil:
-            return "TakeUntil";
-        case CombinatorErrorKind::Eof:
-            return "Eof";
-    }
-    return "Tag";  // unreachable: no value without a member is ever built
-}
-
 std::string_view name(ParseErrorVariant variant) noexcept {
     switch (variant) {
         case ParseErrorVariant::UnknownError:
@@ -56,12 +44,6 @@ ParseErrorKind ParseErrorKind::unknown_error(std::string text) {
 
 ParseErrorKind ParseErrorKind::with_context(ParseErrorVariant variant, APRSParseContext context) {
     return ParseErrorKind{variant, std::move(context)};
-}
-
-APRSParseContext context_from_combinator(CombinatorErrorKind kind, std::string_view rest) {
-    std::string message = "nom error: ";
-    message += name(kind);
-    return APRSParseContext{lossy_utf8(rest), std::move(message)};
 }
 
 APRSParseContext context_with_message(std::string_view bytes, std::string_view message) {

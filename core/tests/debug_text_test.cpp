@@ -100,19 +100,6 @@ TEST(DebugTextTest, ContextInputIsLossyAndEscaped) {
               R"(APRSParseContext { input: "a\"b\nc", message: "m" })");
 }
 
-TEST(DebugTextTest, CombinatorContextNamesTheKind) {
-    const struct {
-        CombinatorErrorKind kind;
-        std::string_view message;
-    } cases[] = {{CombinatorErrorKind::Tag, "nom error: Tag"},
-                 {CombinatorErrorKind::TakeUntil, "nom error: TakeUntil"},
-                 {CombinatorErrorKind::Eof, "nom error: Eof"}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(context_from_combinator(c.kind, "rest\xC3"),
-                  (APRSParseContext{"rest\xEF\xBF\xBD", std::string(c.message)}));
-    }
-}
-
 struct RenderCase {
     BeaconParseError error;
     std::string_view expected;
@@ -142,8 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
         RenderCase{{MissingKAVBeaconID{}}, "MissingKAVBeaconID"},
         RenderCase{
             {ParseErrorKind::with_context(ParseErrorVariant::UnexpectedEndOfMessage,
-                                          context_from_combinator(CombinatorErrorKind::TakeUntil,
-                                                                  "/A=00"))},
+                                          context_with_message("/A=00", "nom error: TakeUntil"))},
             R"(ParseError(UnexpectedEndOfMessage(APRSParseContext { input: "/A=00", message: "nom error: TakeUntil" })))"},
         RenderCase{
             with_context(ParseErrorVariant::InvalidKAVBeaconId, "",

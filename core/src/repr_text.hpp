@@ -1,5 +1,6 @@
-// The beacon's repr text and the renderings of its numbers and time of day.
-// Python-free, so the exact digits can be reasoned about on their own.
+// The repr texts of the records, and the renderings of their numbers and
+// time of day. Python-free, so the exact digits can be reasoned about (and
+// tested) on their own.
 #pragma once
 
 #include <string>
@@ -19,6 +20,13 @@ void append_double(std::string& out, double value);
 // exactly (nothing when it is zero). A leap second shows as second 60.
 void append_time_of_day(std::string& out, TimeOfDay time);
 
+// "PyICAOAddress(14525882)": the address in decimal.
+std::string repr_text(const ICAOAddress& address);
+// "PyKAVIDPrefix { aircraft_type: Glider, address_type: FLARM, no_track:
+// false, stealth_mode: false }"
+std::string repr_text(const KAVIDPrefix& prefix);
+// "PyKAVBeaconID { prefix: <prefix>, icao_address: <address> }"
+std::string repr_text(const KAVBeaconID& id);
 // "PyAircraftBeacon { callsign: \"ABC\", ..., kav_beacon_id: PyKAVBeaconID { ... } }":
 // every field in declaration order, texts quoted and escaped as in error texts.
 std::string repr_text(const AircraftBeacon& beacon);

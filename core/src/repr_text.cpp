@@ -1,13 +1,13 @@
-#include "repr_format.hpp"
+// Renderings of the records for their repr.
+#include "repr_text.hpp"
 
 #include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string_view>
 #include <utility>
-
-#include "identifier_repr.hpp"
 
 namespace kav::repr {
 namespace {
@@ -80,7 +80,27 @@ void append_zero_padded(std::string& out, std::uint32_t value, std::size_t width
     out.append(text, length);
 }
 
-constexpr std::uint32_t kNanosPerSecond = 1'000'000'000;
+using Field = std::pair<std::string_view, std::string_view>;
+
+// "Name { a: 1, b: 2 }"
+std::string structure(std::string_view name, std::initializer_list<Field> fields) {
+    std::string text(name);
+    text += " { ";
+    bool first = true;
+    for (const auto& [field, value] : fields) {
+        if (!first) text += ", ";
+        first = false;
+        text += field;
+        text += ": ";
+        text += value;
+    }
+    text += " }";
+    return text;
+}
+
+std::string_view flag(bool value) {
+    return value ? "true" : "false";
+}
 
 }  // namespace
 
@@ -103,9 +123,8 @@ void append_double(std::string& out, double value) {
 }
 
 void append_time_of_day(std::string& out, TimeOfDay time) {
-    const bool leap_second = time.nanoseconds >= kNanosPerSecond;
-    const std::uint32_t fraction =
-        leap_second ? time.nanoseconds - kNanosPerSecond : time.nanoseconds;
+    const bool leap_second = time.leap_second();
+    const std::uint32_t fraction = time.fraction_nanoseconds();
     append_zero_padded(out, time.seconds / 3600, 2);
     out += ':';
     append_zero_padded(out, time.seconds / 60 % 60, 2);
@@ -120,6 +139,22 @@ void append_time_of_day(std::string& out, TimeOfDay time) {
     } else {
         append_zero_padded(out, fraction, 9);
     }
+}
+
+std::string repr_text(const ICAOAddress& address) {
+    return "PyICAOAddress(" + std::to_string(address.value()) + ")";
+}
+
+std::string repr_text(const KAVIDPrefix& prefix) {
+    return structure("PyKAVIDPrefix", {{"aircraft_type", text_form(prefix.aircraft_type)},
+                                       {"address_type", text_form(prefix.address_type)},
+                                       {"no_track", flag(prefix.no_track)},
+                                       {"stealth_mode", flag(prefix.stealth_mode)}});
+}
+
+std::string repr_text(const KAVBeaconID& id) {
+    return structure("PyKAVBeaconID", {{"prefix", repr_text(id.prefix)},
+                                       {"icao_address", repr_text(id.icao_address)}});
 }
 
 std::string repr_text(const AircraftBeacon& beacon) {
