@@ -33,8 +33,9 @@ inline Owned allocate_instance(PyTypeObject* type) noexcept {
 }
 
 // A heap type of `module` whose instances are `Object`s, created only by this
-// extension. The spec is read once, apart from `name`, a literal that the type
-// keeps pointing to.
+// extension. The type description can live on the stack: the interpreter copies
+// what it needs from it while creating the type, except `name`, a literal that
+// the type keeps pointing to.
 template <class Object>
 PyObject* new_type(PyObject* module, const char* name, PyType_Slot* slots) noexcept {
     PyType_Spec spec = {
