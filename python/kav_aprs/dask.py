@@ -16,6 +16,11 @@ How files become partitions:
   be entered in the middle: it is one partition, decoded as a stream.
 - A file no larger than one block is one partition.
 
+A range is read into a buffer that each thread keeps and refills for its next
+range, which the decoder reads in place: about one block size of memory per
+worker thread, held between computations, instead of a fresh block-sized read
+per range (see _read_buffer).
+
 Line numbers count every line of a file (blank and comment lines too) from 1.
 A range's first line number is one plus the number of lines in the ranges
 before it. Those counts are carried, not recounted: each range is decoded
