@@ -10,6 +10,7 @@ import concurrent.futures
 import pathlib
 import random
 import threading
+import time
 
 import pytest
 
@@ -95,6 +96,44 @@ def test_line_numbers_start_where_asked(first_line_number):
 )
 def test_any_buffer_decodes_like_its_bytes(data):
     assert rows_of(kav_aprs.decode(data)) == rows_of(kav_aprs.decode(bytes(data)))
+
+
+def test_a_bytearray_refilled_after_decoding_leaves_the_tables_as_they_were():
+    # Readers refill one buffer for every read: the tables must hold copies of its bytes, not point into it.
+    buffer = bytearray(VALID[:2000] + BAD[:2000])
+    expected = rows_of(kav_aprs.decode(bytes(buffer)))
+    decoded = kav_aprs.decode(buffer)
+    buffer[:] = bytes(len(buffer))
+    assert rows_of(decoded) == expected
+
+
+def test_a_bytearray_cannot_be_resized_while_it_is_decoded():
+    # It is read in place without the interpreter lock: a resize meanwhile would move it under the decoder.
+    buffer = bytearray(VALID * 40)
+    expected = rows_of(kav_aprs.decode(bytes(buffer)))
+    decoding = threading.Event()
+    refused = []
+
+    def resize_while_decoding():
+        deadline = time.monotonic() + 30
+        while decoding.is_set() and not refused and time.monotonic() < deadline:
+            try:
+                buffer.append(0x0A)
+                del buffer[-1]
+            except BufferError:
+                refused.append(True)
+
+    for _ in range(50):  # until the other thread has tried a resize during a decode
+        decoding.set()
+        resizer = threading.Thread(target=resize_while_decoding)
+        resizer.start()
+        decoded = kav_aprs.decode(buffer)
+        decoding.clear()
+        resizer.join(timeout=30)
+        assert rows_of(decoded) == expected
+        if refused:
+            break
+    assert refused, "no resize was tried while a decode ran"
 
 
 @pytest.mark.parametrize("data", ["text", 12, None, [1, 2]], ids=type)

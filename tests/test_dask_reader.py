@@ -140,6 +140,23 @@ def test_line_start_found_from_every_position(monkeypatch, data, scan_bytes):
         assert reader._line_start_at_or_after(io.BytesIO(data), position, len(data)) == wanted, position
 
 
+def test_ranges_read_one_after_another_into_one_buffer(tmp_path):
+    # A thread refills one buffer for its ranges: a longer one must grow it, and a shorter one after it must
+    # decode its own bytes only, not what the longer one left behind.
+    path = tmp_path / "a.txt"
+    path.write_bytes(MIXED)
+    cuts = [0, FIRST // 2, len(MIXED) // 2, len(MIXED) - 3, len(MIXED)]
+    ranges = list(zip(cuts, cuts[1:]))
+    for start, end in ranges + ranges[::-1]:
+        frame, lines = reader._decode_range(fsspec.filesystem("file"), str(path), "a", start, end, len(MIXED),
+                                            False)
+        begin, finish = (reader._line_start_at_or_after(io.BytesIO(MIXED), at, len(MIXED)) for at in (start, end))
+        alone = kav_aprs.decode(MIXED[begin:finish])
+        assert lines == alone.lines
+        assert pa.Table.from_pandas(frame.drop(columns="source"), preserve_index=False).to_pylist() == \
+            pa.record_batch(alone.beacons).to_pylist(), (start, end)
+
+
 def test_any_fsspec_filesystem_and_its_urls():
     fs = fsspec.filesystem("memory")
     fs.pipe({"/beacons/a.txt": MIXED, "/beacons/b.txt": gzip.compress(CRLF)})

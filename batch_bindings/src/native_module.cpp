@@ -32,18 +32,20 @@ ModuleState& state_of(PyObject* module) noexcept {
 // ---------------------------------------------------------------------------
 // decode().
 
-// The bytes to decode, readable without the interpreter lock: a bytes object
-// is read in place (its buffer never changes, and the reference keeps it
-// alive); a bytearray, which another thread could resize, is copied first.
+// The bytes to decode, readable without the interpreter lock, in place: a
+// bytes object never changes and the reference keeps it alive; a bytearray is
+// held through a memoryview of it, an export that makes any attempt to resize
+// it meanwhile fail with BufferError, as it does while a file writes from it.
+// Not copying a bytearray lets a reader refill one buffer for every read
+// instead of mapping and zeroing fresh memory for each.
 struct Input {
-    Owned bytes;
-    std::string copy;
+    Owned holder;
     std::string_view view;
 };
 
 bool take_input(PyObject* data, Input& input) {
     if (PyBytes_Check(data)) {
-        input.bytes = new_reference(data);
+        input.holder = new_reference(data);
         char* start = nullptr;
         Py_ssize_t size = 0;
         if (PyBytes_AsStringAndSize(data, &start, &size) != 0) return false;
@@ -51,9 +53,10 @@ bool take_input(PyObject* data, Input& input) {
         return true;
     }
     if (PyByteArray_Check(data)) {
-        input.copy.assign(PyByteArray_AsString(data),
-                          static_cast<std::size_t>(PyByteArray_Size(data)));
-        input.view = input.copy;
+        input.holder = Owned(PyMemoryView_FromObject(data));
+        if (!input.holder) return false;
+        input.view = std::string_view(PyByteArray_AsString(data),
+                                      static_cast<std::size_t>(PyByteArray_Size(data)));
         return true;
     }
     Owned type_name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(data)), "__name__"));

@@ -46,7 +46,8 @@ def decode(data: bytes | bytearray | memoryview, *, first_line_number: int = 1) 
     Lines end at ``\\n``, ``\\r\\n`` or a lone ``\\r``; a last line without an
     end is a line too. Empty lines count as blank, lines starting with ``#`` as
     comments. `first_line_number` is the number given to the first line.
-    ``bytes`` and ``bytearray`` are read as they are; any other buffer is copied.
+    ``bytes`` and ``bytearray`` are read as they are (a bytearray cannot be
+    resized while it is decoded: that raises BufferError); any other buffer is copied.
     """
     if not isinstance(data, (bytes, bytearray)):
         try:
