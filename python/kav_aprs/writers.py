@@ -160,13 +160,14 @@ class ParquetUnavailable(Exception):
     """pyarrow, which writes Parquet, is not installed."""
 
 
-# How the Parquet columns are encoded. Texts, enumerations, tracks and speeds
-# repeat within a batch and shrink in a dictionary. Positions, altitudes,
-# times and addresses are nearly all distinct, so a dictionary would be built
-# only to be abandoned: they are written plain. Line numbers count up by one,
-# which delta encoding stores in a few bits a row.
+# How the Parquet columns are encoded. Within a batch of a live feed's lines
+# (seconds to minutes of it) texts, enumerations, addresses, times, tracks and
+# speeds repeat and shrink in a dictionary. Positions and altitudes are nearly
+# all distinct, so a dictionary would be built only to be abandoned: they are
+# written plain. Line numbers count up by one, which delta encoding stores in a
+# few bits a row.
 _PARQUET_ENCODINGS = {"line_number": "DELTA_BINARY_PACKED"}
-_PARQUET_PLAIN = {"latitude", "longitude", "gps_altitude", "time", "address", *_PARQUET_ENCODINGS}
+_PARQUET_PLAIN = {"latitude", "longitude", "gps_altitude", *_PARQUET_ENCODINGS}
 # Minimum and maximum of a callsign or receiver name select no row group, so
 # these columns go without statistics; every other column keeps them.
 _PARQUET_UNSORTED_TEXTS = {"callsign", "q_construct", "receiver"}
