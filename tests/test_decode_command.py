@@ -171,6 +171,12 @@ def test_parquet_reads_back_in_pyarrow_and_duckdb(tmp_path):
     parquet = pq.ParquetFile(out)
     assert parquet.metadata.num_row_groups > 2  # one a batch
     assert parquet.metadata.row_group(0).column(1).compression == "ZSTD"
+    columns = {parquet.metadata.row_group(0).column(i).path_in_schema: parquet.metadata.row_group(0).column(i)
+               for i in range(parquet.metadata.num_columns)}
+    # The writer's per-column choices survive: delta-coded line numbers, statistics where a reader prunes by them.
+    assert "DELTA_BINARY_PACKED" in columns["line_number"].encodings
+    assert columns["time"].statistics.has_min_max and not columns["callsign"].is_stats_set
+    assert "RLE_DICTIONARY" in columns["receiver"].encodings
     table = parquet.read()
     for name in ("source", "kav_aprs_protocol", "aircraft_type", "address_type"):
         assert str(table.schema.field(name).type).startswith("dictionary"), name

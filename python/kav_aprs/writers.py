@@ -160,6 +160,19 @@ class ParquetUnavailable(Exception):
     """pyarrow, which writes Parquet, is not installed."""
 
 
+# How the Parquet columns are encoded. Within a batch of a live feed's lines
+# (seconds to minutes of it) texts, enumerations, addresses, times, tracks and
+# speeds repeat and shrink in a dictionary. Positions and altitudes are nearly
+# all distinct, so a dictionary would be built only to be abandoned: they are
+# written plain. Line numbers count up by one, which delta encoding stores in a
+# few bits a row.
+_PARQUET_ENCODINGS = {"line_number": "DELTA_BINARY_PACKED"}
+_PARQUET_PLAIN = {"latitude", "longitude", "gps_altitude", *_PARQUET_ENCODINGS}
+# Minimum and maximum of a callsign or receiver name select no row group, so
+# these columns go without statistics; every other column keeps them.
+_PARQUET_UNSORTED_TEXTS = {"callsign", "q_construct", "receiver"}
+
+
 class ParquetWriter:
     """A Parquet file, zstd-compressed, one row group per batch.
 
@@ -192,7 +205,12 @@ class ParquetWriter:
     def write(self, decoded: Decoded, source: str) -> None:
         table = self._with_source(decoded, source)
         if self._writer is None:
-            self._writer = self._pq.ParquetWriter(self._path, table.schema, compression="zstd")
+            self._writer = self._pq.ParquetWriter(
+                self._path, table.schema, compression="zstd",
+                use_dictionary=[name for name in table.schema.names if name not in _PARQUET_PLAIN],
+                column_encoding=_PARQUET_ENCODINGS,
+                write_statistics=[name for name in table.schema.names if name not in _PARQUET_UNSORTED_TEXTS],
+            )
         if table.num_rows:
             self._writer.write_table(table, row_group_size=table.num_rows)
 
