@@ -61,7 +61,7 @@ def _repair(session: nox.Session, built: pathlib.Path, outdir: pathlib.Path, mac
         stale.unlink()
     # Without --plat, whose choices are the host's architecture only: repair picks the
     # oldest tag the wheel qualifies for, and _release_wheel insists that it is ours.
-    session.run("auditwheel", "repair", "-w", str(outdir), str(built))
+    session.run("auditwheel", "repair", "-w", str(outdir), str(built), silent=True)
     return _release_wheel(session, outdir, machine)
 
 
@@ -110,17 +110,23 @@ def _asan_environment(*asan_options: str, **extra: str) -> dict[str, str]:
     }
 
 
+def _cmake_build(session: nox.Session, build: pathlib.Path, *options: str, target: str = "all") -> None:
+    """Configures this checkout with options into build (Ninja) and builds target, two jobs at a time.
+
+    Their output shows when they fail, so that a passing run reads as the
+    tests' own summaries.
+    """
+    session.run("cmake", "-S", str(ROOT), "-B", str(build), "-G", "Ninja", *options, silent=True)
+    session.run("cmake", "--build", str(build), "--target", target, "-j", "2", silent=True)
+
+
 @nox.session(python=False)
 def core(session: nox.Session) -> None:
     """Builds the core with warnings as errors and runs its GoogleTest suite."""
-    build = "build/core"
-    session.run(
-        "cmake", "-S", ".", "-B", build, "-G", "Ninja",
-        "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DKAV_BUILD_TESTS=ON",
-        "-DKAV_BUILD_MODULE=OFF", "-DKAV_WERROR=ON",
-    )
-    session.run("cmake", "--build", build)
-    session.run("ctest", "--test-dir", build, "--output-on-failure", "--no-tests=error")
+    build = ROOT / "build" / "core"
+    _cmake_build(session, build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DKAV_BUILD_TESTS=ON",
+                 "-DKAV_BUILD_MODULE=OFF", "-DKAV_WERROR=ON")
+    session.run("ctest", "--test-dir", str(build), "--output-on-failure", "--no-tests=error")
 
 
 def _build_release_wheel(session: nox.Session, machine: str) -> pathlib.Path:
@@ -142,7 +148,7 @@ def _build_release_wheel(session: nox.Session, machine: str) -> pathlib.Path:
         env["_PYTHON_HOST_PLATFORM"] = f"linux-{machine}"
         outdir = DIST / machine
     session.run("python", "-m", "pip", "wheel", str(ROOT), "--no-deps", "-w", str(built),
-                *(f"--config-settings={setting}" for setting in settings), env=env)
+                *(f"--config-settings={setting}" for setting in settings), env=env, silent=True)
     return _repair(session, _single_wheel(session, built, f"-cp310-abi3-linux_{machine}"), outdir, machine)
 
 
@@ -219,14 +225,15 @@ def package(session: nox.Session) -> None:
     # extra, which this session leaves out (pytest covers it).
     session.run("python", "-m", "mypy.stubtest", "kav_aprs_parser_pyo3", "kav_aprs._native")
 
-    session.run("python", "-m", "build", "--sdist", "--outdir", str(work / "sdist"), str(ROOT))
+    session.run("python", "-m", "build", "--sdist", "--outdir", str(work / "sdist"), str(ROOT), silent=True)
     sdists = sorted((work / "sdist").glob("*.tar.gz"))
     if len(sdists) != 1:
         session.error(f"expected one sdist, found {[s.name for s in sdists]}")
     # Unpacked away from the checkout, so that nothing but the sdist's files is built.
     shutil.unpack_archive(sdists[0], work / "unpacked")
     (source,) = (work / "unpacked").iterdir()
-    session.run("python", "-m", "pip", "wheel", "--no-deps", "-w", str(work / "from-sdist"), str(source))
+    session.run("python", "-m", "pip", "wheel", "--no-deps", "-w", str(work / "from-sdist"), str(source),
+                silent=True)
     from_sdist = _repair(
         session, _single_wheel(session, work / "from-sdist", "-cp310-abi3-linux_"), work / "repaired", machine
     )
@@ -242,15 +249,11 @@ def core_sanitized(session: nox.Session) -> None:
     can raise warnings that a plain build does not; the core session holds the
     warning line.
     """
-    build = "build/core-sanitized"
+    build = ROOT / "build" / "core-sanitized"
+    _cmake_build(session, build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DKAV_BUILD_TESTS=ON",
+                 "-DKAV_BUILD_MODULE=OFF", "-DKAV_BUILD_FUZZ=ON", "-DKAV_SANITIZE=address,undefined")
     session.run(
-        "cmake", "-S", ".", "-B", build, "-G", "Ninja",
-        "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DKAV_BUILD_TESTS=ON",
-        "-DKAV_BUILD_MODULE=OFF", "-DKAV_BUILD_FUZZ=ON", "-DKAV_SANITIZE=address,undefined",
-    )
-    session.run("cmake", "--build", build)
-    session.run(
-        "ctest", "--test-dir", build, "--output-on-failure", "--no-tests=error",
+        "ctest", "--test-dir", str(build), "--output-on-failure", "--no-tests=error",
         env={"ASAN_OPTIONS": "detect_leaks=1", "UBSAN_OPTIONS": "print_stacktrace=1"},
     )
 
@@ -301,13 +304,12 @@ def fuzz(session: nox.Session) -> None:
     seconds = session.posargs[0] if session.posargs else "1800"
     build = ROOT / "build" / "reliability-libfuzzer"
     # fuzzer-no-link instruments the core for coverage; only the fuzzer binary links libFuzzer.
-    session.run(
-        "cmake", "-S", str(ROOT), "-B", str(build), "-G", "Ninja", "-DCMAKE_CXX_COMPILER=clang++",
+    _cmake_build(
+        session, build, "-DCMAKE_CXX_COMPILER=clang++",
         "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DKAV_SANITIZE=fuzzer-no-link,address,undefined",
         "-DKAV_BUILD_FUZZ=ON", "-DKAV_LIBFUZZER=ON", "-DKAV_BUILD_TESTS=OFF", "-DKAV_BUILD_MODULE=OFF",
-        silent=True,
+        target="kav_parse_fuzzer",
     )
-    session.run("cmake", "--build", str(build), "--target", "kav_parse_fuzzer", "-j", "2")
     work, artifacts, seeds = build / "work", build / "artifacts", build / "line-seeds"
     shutil.rmtree(seeds, ignore_errors=True)
     for directory in (work, artifacts, seeds):
@@ -393,11 +395,8 @@ def bench_core(session: nox.Session) -> None:
     REPETITIONS in the environment sets the samples per median (default 10).
     """
     build = ROOT / "build" / "bench"
-    session.run(
-        "cmake", "-S", str(ROOT), "-B", str(build), "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
-        "-DKAV_BUILD_BENCH=ON", "-DKAV_BUILD_TESTS=OFF", "-DKAV_BUILD_MODULE=OFF", silent=True,
-    )
-    session.run("cmake", "--build", str(build), "--target", "kav_core_bench", "-j", "2")
+    _cmake_build(session, build, "-DCMAKE_BUILD_TYPE=Release", "-DKAV_BUILD_BENCH=ON", "-DKAV_BUILD_TESTS=OFF",
+                 "-DKAV_BUILD_MODULE=OFF", target="kav_core_bench")
     session.run(
         str(build / "bench" / "kav_core_bench"),
         f"--benchmark_repetitions={os.environ.get('REPETITIONS', '10')}",
