@@ -1,10 +1,13 @@
-"""Test sessions: the core's C++ tests, one release wheel and its packaging checks, and pytest on each interpreter."""
+"""Every build the scripts need, as nox sessions: the test run (the core's C++ tests, the release wheels and their
+packaging checks, pytest on each interpreter, the sanitizer builds), the README's environment, the long runs and
+the benchmarks."""
 
 import os
 import pathlib
 import platform
 import shutil
 import subprocess
+import tomllib
 import zipfile
 
 import nox
@@ -58,7 +61,7 @@ def _repair(session: nox.Session, built: pathlib.Path, outdir: pathlib.Path, mac
         stale.unlink()
     # Without --plat, whose choices are the host's architecture only: repair picks the
     # oldest tag the wheel qualifies for, and _release_wheel insists that it is ours.
-    session.run("auditwheel", "repair", "-w", str(outdir), str(built))
+    session.run("auditwheel", "repair", "-w", str(outdir), str(built), silent=True)
     return _release_wheel(session, outdir, machine)
 
 
@@ -69,27 +72,84 @@ def _fresh_dir(session: nox.Session, name: str) -> pathlib.Path:
     return work
 
 
+# Checkout builds beside the release wheel's: with debug information for readable
+# reports, and with that plus ASan and UBSan.
+DEBUG_INFO_BUILD = ("cmake.build-type=RelWithDebInfo",)
+SANITIZED_BUILD = (*DEBUG_INFO_BUILD, "cmake.define.KAV_SANITIZE=address,undefined")
+
+
+def _install_checkout(session: nox.Session, build_dir: str, *settings: str) -> None:
+    """Builds this checkout with the given scikit-build settings and installs it over what the environment holds.
+
+    Each build keeps its own build directory, so that rebuilding after a change is incremental and no
+    two configurations overwrite each other's objects.
+    """
+    session.install(
+        "--force-reinstall", "--no-deps", str(ROOT),
+        *(f"--config-settings={setting}" for setting in (f"build-dir={build_dir}", *settings)),
+        env={"CMAKE_BUILD_PARALLEL_LEVEL": "2"},
+    )
+
+
+def _asan_environment(*asan_options: str, **extra: str) -> dict[str, str]:
+    """The environment that runs a module built with ASan in the uninstrumented interpreter.
+
+    The ASan runtime is preloaded, since the interpreter does not load it;
+    PYTHONMALLOC=malloc routes every object through it, so overruns of Python
+    objects are caught too.
+    """
+    libasan = subprocess.run(
+        ["g++", "-print-file-name=libasan.so"], capture_output=True, text=True, check=True
+    ).stdout.strip()
+    return {
+        "LD_PRELOAD": libasan,
+        "PYTHONMALLOC": "malloc",
+        "ASAN_OPTIONS": ":".join(asan_options),
+        "UBSAN_OPTIONS": "print_stacktrace=1",
+        **extra,
+    }
+
+
+def _cmake_build(session: nox.Session, build: pathlib.Path, *options: str, target: str = "all") -> None:
+    """Configures this checkout with options into build (Ninja) and builds target, two jobs at a time.
+
+    Their output shows when they fail, so that a passing run reads as the
+    tests' own summaries.
+    """
+    session.run("cmake", "-S", str(ROOT), "-B", str(build), "-G", "Ninja", *options, silent=True)
+    session.run("cmake", "--build", str(build), "--target", target, "-j", "2", silent=True)
+
+
 @nox.session(python=False)
 def core(session: nox.Session) -> None:
     """Builds the core with warnings as errors and runs its GoogleTest suite."""
-    build = "build/core"
-    session.run(
-        "cmake", "-S", ".", "-B", build, "-G", "Ninja",
-        "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DKAV_BUILD_TESTS=ON",
-        "-DKAV_BUILD_MODULE=OFF", "-DKAV_WERROR=ON",
-    )
-    session.run("cmake", "--build", build)
-    session.run("ctest", "--test-dir", build, "--output-on-failure", "--no-tests=error")
+    build = ROOT / "build" / "core"
+    _cmake_build(session, build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DKAV_BUILD_TESTS=ON",
+                 "-DKAV_BUILD_MODULE=OFF", "-DKAV_WERROR=ON")
+    session.run("ctest", "--test-dir", str(build), "--output-on-failure", "--no-tests=error")
 
 
-def _build_release_wheel(session: nox.Session) -> pathlib.Path:
-    """Builds the wheel, checks that it needs nothing newer than glibc 2.17 and retags it into dist/."""
+def _build_release_wheel(session: nox.Session, machine: str) -> pathlib.Path:
+    """Builds the wheel for machine (cross-compiled when it is not this one), checks that it needs nothing
+    newer than glibc 2.17 and retags it into dist/ (dist/<machine>/ for a cross-compiled one)."""
     session.install(*AUDIT_TOOLS)
     built = _fresh_dir(session, "built")
     # Warnings are errors in the release build: core and both extension modules.
+    settings = ["cmake.define.KAV_WERROR=ON"]
+    env = {}
+    outdir = DIST
+    if machine != platform.machine():
+        compiler = f"{machine}-linux-gnu-g++"
+        if shutil.which(compiler) is None:
+            session.error(f"no {machine} cross compiler: apt-get install g++-{machine}-linux-gnu")
+        settings += [f"cmake.define.CMAKE_TOOLCHAIN_FILE={ROOT / 'cmake' / f'{machine}-linux-gnu.cmake'}",
+                     f"build-dir=build/{machine}"]
+        # The wheel's platform tag follows the interpreter's idea of its platform.
+        env["_PYTHON_HOST_PLATFORM"] = f"linux-{machine}"
+        outdir = DIST / machine
     session.run("python", "-m", "pip", "wheel", str(ROOT), "--no-deps", "-w", str(built),
-                "--config-settings=cmake.define.KAV_WERROR=ON")
-    return _repair(session, _single_wheel(session, built, "-cp310-abi3-linux_"), DIST, platform.machine())
+                *(f"--config-settings={setting}" for setting in settings), env=env, silent=True)
+    return _repair(session, _single_wheel(session, built, f"-cp310-abi3-linux_{machine}"), outdir, machine)
 
 
 @nox.session(python=BUILD_PYTHON)
@@ -100,7 +160,7 @@ def wheel(session: nox.Session) -> None:
     retagged manylinux by auditwheel into dist/: the tests run on the very file
     a release would publish.
     """
-    _build_release_wheel(session)
+    _build_release_wheel(session, platform.machine())
 
 
 @nox.session(python=BUILD_PYTHON)
@@ -110,18 +170,7 @@ def wheel_aarch64(session: nox.Session) -> None:
     With Debian's g++-aarch64-linux-gnu. About a minute; the wheel's tests need
     an aarch64 interpreter, which this session does not have.
     """
-    if shutil.which("aarch64-linux-gnu-g++") is None:
-        session.error("no aarch64 cross compiler: apt-get install g++-aarch64-linux-gnu")
-    session.install(*AUDIT_TOOLS)
-    built = _fresh_dir(session, "built")
-    session.run(
-        "python", "-m", "pip", "wheel", ".", "--no-deps", "-w", str(built),
-        f"--config-settings=cmake.define.CMAKE_TOOLCHAIN_FILE={ROOT / 'cmake' / 'aarch64-linux-gnu.cmake'}",
-        "--config-settings=build-dir=build/aarch64",
-        # The wheel's platform tag follows the interpreter's idea of its platform.
-        env={"_PYTHON_HOST_PLATFORM": "linux-aarch64"},
-    )
-    _repair(session, _single_wheel(session, built, "-cp310-abi3-linux_aarch64"), DIST / "aarch64", "aarch64")
+    _build_release_wheel(session, "aarch64")
 
 
 @nox.session(python=PYTHONS)
@@ -134,7 +183,7 @@ def tests(session: nox.Session) -> None:
     if any(DIST.glob("*.whl")):
         wheel = _release_wheel(session, DIST, platform.machine())
     else:
-        wheel = _build_release_wheel(session)
+        wheel = _build_release_wheel(session, platform.machine())
     session.install(*TEST_DEPENDENCIES)
     # The dask extra through the wheel's own metadata, so that the tests run with what its pins resolve to.
     session.install(f"{wheel}[dask]")
@@ -176,14 +225,15 @@ def package(session: nox.Session) -> None:
     # extra, which this session leaves out (pytest covers it).
     session.run("python", "-m", "mypy.stubtest", "kav_aprs_parser_pyo3", "kav_aprs._native")
 
-    session.run("python", "-m", "build", "--sdist", "--outdir", str(work / "sdist"), str(ROOT))
+    session.run("python", "-m", "build", "--sdist", "--outdir", str(work / "sdist"), str(ROOT), silent=True)
     sdists = sorted((work / "sdist").glob("*.tar.gz"))
     if len(sdists) != 1:
         session.error(f"expected one sdist, found {[s.name for s in sdists]}")
     # Unpacked away from the checkout, so that nothing but the sdist's files is built.
     shutil.unpack_archive(sdists[0], work / "unpacked")
     (source,) = (work / "unpacked").iterdir()
-    session.run("python", "-m", "pip", "wheel", "--no-deps", "-w", str(work / "from-sdist"), str(source))
+    session.run("python", "-m", "pip", "wheel", "--no-deps", "-w", str(work / "from-sdist"), str(source),
+                silent=True)
     from_sdist = _repair(
         session, _single_wheel(session, work / "from-sdist", "-cp310-abi3-linux_"), work / "repaired", machine
     )
@@ -199,15 +249,11 @@ def core_sanitized(session: nox.Session) -> None:
     can raise warnings that a plain build does not; the core session holds the
     warning line.
     """
-    build = "build/core-sanitized"
+    build = ROOT / "build" / "core-sanitized"
+    _cmake_build(session, build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DKAV_BUILD_TESTS=ON",
+                 "-DKAV_BUILD_MODULE=OFF", "-DKAV_BUILD_FUZZ=ON", "-DKAV_SANITIZE=address,undefined")
     session.run(
-        "cmake", "-S", ".", "-B", build, "-G", "Ninja",
-        "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DKAV_BUILD_TESTS=ON",
-        "-DKAV_BUILD_MODULE=OFF", "-DKAV_BUILD_FUZZ=ON", "-DKAV_SANITIZE=address,undefined",
-    )
-    session.run("cmake", "--build", build)
-    session.run(
-        "ctest", "--test-dir", build, "--output-on-failure", "--no-tests=error",
+        "ctest", "--test-dir", str(build), "--output-on-failure", "--no-tests=error",
         env={"ASAN_OPTIONS": "detect_leaks=1", "UBSAN_OPTIONS": "print_stacktrace=1"},
     )
 
@@ -216,36 +262,35 @@ def core_sanitized(session: nox.Session) -> None:
 def tests_asan(session: nox.Session) -> None:
     """Runs pytest against a module built with ASan and UBSan.
 
-    The interpreter itself is not instrumented, so the ASan runtime is preloaded;
-    PYTHONMALLOC=malloc routes every object through it, so overruns of Python
-    objects are caught too; leak detection stays off because the interpreter
-    keeps its start-up allocations to the end (valgrind-tests.sh covers leaks).
+    Leak detection stays off because the interpreter keeps its start-up
+    allocations to the end (the valgrind_tests session covers leaks).
     """
     session.install(*TEST_DEPENDENCIES)
-    session.install(
-        ".",
-        "--config-settings=cmake.define.KAV_SANITIZE=address,undefined",
-        "--config-settings=cmake.build-type=RelWithDebInfo",
-        "--config-settings=build-dir=build/asan-wheel",
-    )
-    libasan = subprocess.run(
-        ["g++", "-print-file-name=libasan.so"], capture_output=True, text=True, check=True
-    ).stdout.strip()
+    _install_checkout(session, "build/asan-wheel", *SANITIZED_BUILD)
     session.chdir(ROOT / "tests")
     session.run(
         "python", "-m", "pytest", "-q", *session.posargs,
-        env={
-            "LD_PRELOAD": libasan,
-            "PYTHONMALLOC": "malloc",
-            "ASAN_OPTIONS": "detect_leaks=0",
-            "UBSAN_OPTIONS": "print_stacktrace=1",
-            "KAV_TESTS_INSTRUMENTED": "asan",
-        },
+        env=_asan_environment("detect_leaks=0", KAV_TESTS_INSTRUMENTED="asan"),
     )
 
 
-# The builds below serve the long runs and the benchmarks (scripts/fuzz.sh,
-# scripts/bench-core.sh); they are not part of a test run.
+# The sessions below are not part of a test run (nox.options.sessions leaves
+# them out): the README's environment, the long runs and the benchmarks, each
+# behind its script in scripts/.
+
+
+@nox.session(python=False)
+def install(session: nox.Session) -> None:
+    """Installs the package, its kav-aprs command and the parquet extra into .venv (scripts/decode-samples.sh).
+
+    The README's commands name that environment; it is kept between runs and the package reinstalled.
+    """
+    venv = ROOT / ".venv"
+    python = venv / "bin" / "python"
+    if not python.exists():
+        session.run(f"python{BUILD_PYTHON}", "-m", "venv", str(venv))
+    session.run(str(python), "-m", "pip", "install", "-q", "--upgrade", "pip")
+    session.run(str(python), "-m", "pip", "install", "-q", f"{ROOT}[parquet]")
 
 
 @nox.session(python=False)
@@ -259,13 +304,12 @@ def fuzz(session: nox.Session) -> None:
     seconds = session.posargs[0] if session.posargs else "1800"
     build = ROOT / "build" / "reliability-libfuzzer"
     # fuzzer-no-link instruments the core for coverage; only the fuzzer binary links libFuzzer.
-    session.run(
-        "cmake", "-S", str(ROOT), "-B", str(build), "-G", "Ninja", "-DCMAKE_CXX_COMPILER=clang++",
+    _cmake_build(
+        session, build, "-DCMAKE_CXX_COMPILER=clang++",
         "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DKAV_SANITIZE=fuzzer-no-link,address,undefined",
         "-DKAV_BUILD_FUZZ=ON", "-DKAV_LIBFUZZER=ON", "-DKAV_BUILD_TESTS=OFF", "-DKAV_BUILD_MODULE=OFF",
-        silent=True,
+        target="kav_parse_fuzzer",
     )
-    session.run("cmake", "--build", str(build), "--target", "kav_parse_fuzzer", "-j", "2")
     work, artifacts, seeds = build / "work", build / "artifacts", build / "line-seeds"
     shutil.rmtree(seeds, ignore_errors=True)
     for directory in (work, artifacts, seeds):
@@ -281,6 +325,69 @@ def fuzz(session: nox.Session) -> None:
     )
 
 
+@nox.session(python=BUILD_PYTHON, reuse_venv=True)
+def fuzz_python(session: nox.Session) -> None:
+    """atheris on the module's Python boundary (fuzz/atheris_module.py) for posargs[0] seconds (default 600).
+
+    Two phases: a coverage-guided search against a plain build of the module,
+    where a crash or an undocumented exception stops it; then, against a build
+    with ASan and UBSan, every input it kept is replayed and mutated further for
+    half that time. Two, because preloading the ASan runtime replaces atheris's
+    coverage callbacks with the runtime's own empty ones: under ASan the search
+    is blind, so it starts from what the guided search found. Inputs collect in
+    build/reliability-atheris/work; a failing one is written to .../artifacts/.
+    """
+    seconds = int(session.posargs[0]) if session.posargs else 600
+    base = ROOT / "build" / "reliability-atheris"
+    work, artifacts = base / "work", base / "artifacts"
+    for directory in (work, artifacts):
+        directory.mkdir(parents=True, exist_ok=True)
+    session.install("atheris")
+    fuzzer = ("nice", "-n", "10", "python", str(ROOT / "fuzz" / "atheris_module.py"), str(work), "-max_len=1024",
+              f"-artifact_prefix={artifacts}/", "-print_final_stats=1")
+
+    _install_checkout(session, str(base / "plain-wheel"), *DEBUG_INFO_BUILD)
+    session.log(f"coverage-guided search, {seconds} s")
+    session.run(*fuzzer, f"-max_total_time={seconds}", external=True)
+
+    _install_checkout(session, str(base / "asan-wheel"), *SANITIZED_BUILD)
+    session.log(f"replay of {len(list(work.iterdir()))} inputs, then {seconds // 2} s of mutations, "
+                "under ASan and UBSan")
+    session.run(*fuzzer, f"-max_total_time={seconds // 2}", external=True,
+                env=_asan_environment("detect_leaks=0", "allocator_may_return_null=1"))
+    session.log("no input crashed the module or raised an undocumented exception")
+
+
+@nox.session(python=BUILD_PYTHON, reuse_venv=True)
+def valgrind_tests(session: nox.Session) -> None:
+    """Runs the pytest suite once under valgrind's leak checker; posargs go to pytest.
+
+    Passes when the suite does and tools/valgrind_losses.py finds no memory
+    definitely lost, nor any memory error, in the module's own frames (the
+    interpreter loses some blocks of its own at exit). The full log is kept in
+    build/reliability-valgrind/valgrind.log.
+    """
+    base = ROOT / "build" / "reliability-valgrind"
+    log = base / "valgrind.log"
+    session.install("pytest", "numpy", "mypy")
+    # Debug information gives the loss records readable frames.
+    _install_checkout(session, str(base / "wheel"), *DEBUG_INFO_BUILD)
+    session.chdir(ROOT / "tests")
+    suite_failed = False
+    try:
+        session.run(
+            "valgrind", "--leak-check=full", "--show-leak-kinds=definite", "--num-callers=50",
+            f"--log-file={log}", str(pathlib.Path(session.bin) / "python"),
+            "-m", "pytest", "-q", "-p", "no:cacheprovider", *session.posargs,
+            env={"PYTHONMALLOC": "malloc", "KAV_TESTS_INSTRUMENTED": "valgrind"}, external=True,
+        )
+    except nox.command.CommandFailed:
+        suite_failed = True
+    session.run("python", str(ROOT / "tools" / "valgrind_losses.py"), str(log))
+    if suite_failed:
+        session.error("the test suite failed under valgrind")
+
+
 @nox.session(python=False)
 def bench_core(session: nox.Session) -> None:
     """The core benchmark (Google Benchmark) in a Release build; posargs go to the benchmark.
@@ -288,13 +395,103 @@ def bench_core(session: nox.Session) -> None:
     REPETITIONS in the environment sets the samples per median (default 10).
     """
     build = ROOT / "build" / "bench"
-    session.run(
-        "cmake", "-S", str(ROOT), "-B", str(build), "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
-        "-DKAV_BUILD_BENCH=ON", "-DKAV_BUILD_TESTS=OFF", "-DKAV_BUILD_MODULE=OFF", silent=True,
-    )
-    session.run("cmake", "--build", str(build), "--target", "kav_core_bench", "-j", "2")
+    _cmake_build(session, build, "-DCMAKE_BUILD_TYPE=Release", "-DKAV_BUILD_BENCH=ON", "-DKAV_BUILD_TESTS=OFF",
+                 "-DKAV_BUILD_MODULE=OFF", target="kav_core_bench")
     session.run(
         str(build / "bench" / "kav_core_bench"),
         f"--benchmark_repetitions={os.environ.get('REPETITIONS', '10')}",
         "--benchmark_report_aggregates_only=true", *session.posargs,
     )
+
+
+# The package benchmarks run in environments kept between runs, each holding a
+# Release build of this checkout, as users get it, and the PyPI packages the
+# benchmark compares with. `nox --force-python X` runs one on another
+# interpreter. Each runs from bench/, so that the installed package and not
+# the source tree is imported, and writes its figures to bench/results-*.json.
+
+
+def _python_version(session: nox.Session) -> str:
+    """The session interpreter's version, X.Y, also under --install-only (which skips session.run)."""
+    return subprocess.run(
+        [str(pathlib.Path(session.bin) / "python"), "-c", "import sys; print('%d.%d' % sys.version_info[:2])"],
+        capture_output=True, text=True, check=True,
+    ).stdout.strip()
+
+
+def _benchmark_environment(session: nox.Session, name: str, *packages: str) -> None:
+    """Installs packages and this checkout's Release build (in build/<name>/), and enters bench/."""
+    if packages:
+        session.install(*packages)
+    _install_checkout(session, f"build/{name}/wheel-{_python_version(session)}")
+    session.chdir(ROOT / "bench")
+
+
+def _write_figures(session: nox.Session, benchmark: str, results: pathlib.Path, **env: str) -> None:
+    """Runs bench/<benchmark> with posargs, its figures going to results."""
+    session.run("python", benchmark, "--json", str(results), *session.posargs, env=env)
+    session.log(f"figures written to {results}")
+
+
+def _optional_dependencies(extra: str) -> list[str]:
+    """The requirements of one of the package's extras, as pyproject.toml declares them."""
+    with open(ROOT / "pyproject.toml", "rb") as file:
+        return tomllib.load(file)["project"]["optional-dependencies"][extra]
+
+
+@nox.session(python=BUILD_PYTHON, reuse_venv=True)
+def bench_module(session: nox.Session) -> None:
+    """The parse function against the interpreter's floor, a pure-Python parser and aprslib (scripts/bench-module.sh).
+
+    The floor (bench/floor, a module whose function only returns one new object
+    of the beacon's shape) is built into build/bench-module/floor-X.Y. With
+    --install-only this prepares the environment and the floor without measuring;
+    build/bench-module/venv-X.Y then names the environment, for the scripts that
+    run its interpreter directly (scripts/bench-callgrind.sh).
+    """
+    _benchmark_environment(session, "bench-module", "aprslib")
+    version = _python_version(session)
+    floor = ROOT / "build" / "bench-module" / f"floor-{version}"
+    session.run_install("cmake", "-S", str(ROOT / "bench" / "floor"), "-B", str(floor), "-G", "Ninja",
+                        f"-DPython_EXECUTABLE={pathlib.Path(session.bin) / 'python'}", silent=True, external=True)
+    session.run_install("cmake", "--build", str(floor), silent=True, external=True)
+    link = ROOT / "build" / "bench-module" / f"venv-{version}"
+    if link.is_symlink() or link.is_file():
+        link.unlink()
+    elif link.exists():
+        shutil.rmtree(link)
+    link.symlink_to(session.virtualenv.location, target_is_directory=True)
+    memory = "--rss" in session.posargs
+    results = ROOT / "bench" / ("results-module-rss.json" if memory else "results-module.json")
+    _write_figures(session, "bench_module.py", results, PYTHONPATH=str(floor))
+
+
+@nox.session(python=BUILD_PYTHON, reuse_venv=True)
+def bench_batch(session: nox.Session) -> None:
+    """kav_aprs.decode against the per-line loop and a polars regex, with the chart (scripts/bench-batch.sh)."""
+    _benchmark_environment(session, "bench-batch", "polars", "matplotlib")
+    results = ROOT / "bench" / "results-batch.json"
+    _write_figures(session, "bench_batch.py", results)
+    session.run("python", "chart.py", str(results), str(ROOT / "bench" / "batch-throughput.png"))
+
+
+@nox.session(python=BUILD_PYTHON, reuse_venv=True)
+def bench_decode(session: nox.Session) -> None:
+    """`kav-aprs decode` on a generated million-line file, per output format (scripts/bench-decode.sh)."""
+    _benchmark_environment(session, "bench-decode", "pyarrow")
+    _write_figures(session, "bench_decode.py", ROOT / "bench" / "results-decode.json")
+
+
+@nox.session(python=BUILD_PYTHON, reuse_venv=True)
+def bench_dask(session: nox.Session) -> None:
+    """The Dask reader on one and two workers against iter_decoded (scripts/bench-dask.sh)."""
+    # The dask extra as the package declares it.
+    _benchmark_environment(session, "bench-dask", *_optional_dependencies("dask"))
+    _write_figures(session, "bench_dask.py", ROOT / "bench" / "results-dask.json")
+
+
+@nox.session(python=BUILD_PYTHON, reuse_venv=True)
+def bench_feed(session: nox.Session) -> None:
+    """kav_aprs.feed against a loopback server's burst (scripts/bench-feed.sh)."""
+    _benchmark_environment(session, "bench-feed")
+    _write_figures(session, "bench_feed.py", ROOT / "bench" / "results-feed.json")

@@ -1,14 +1,17 @@
-# Shared set-up of the module benchmarks (sourced by scripts/bench-module.sh
-# and scripts/bench-callgrind.sh after scripts/lib.sh): a virtual environment
-# with the module and aprslib, and the floor module built into a temporary
-# directory. Sets BENCH_PYTHON and FLOOR_DIR.
+# Shared set-up of the module benchmarks (sourced by scripts/bench-callgrind.sh
+# after scripts/lib.sh): the environment of the nox session `bench_module` (the
+# module and aprslib), prepared without measuring, and the floor module it
+# builds, copied into a temporary directory. PYTHON picks the interpreter.
+# Sets BENCH_PYTHON and FLOOR_DIR.
 
 prepare_bench_env() {
-    bench_package_venv bench-module aprslib
+    require_packages g++ cmake ninja-build
+    run_nox_on_python --install-only -s bench_module
+    local version
+    version=$("${PYTHON:-$BUILD_PYTHON}" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+    BENCH_PYTHON="$ROOT/build/bench-module/venv-$version/bin/python"
 
     FLOOR_DIR=$(mktemp -d)
     trap 'rm -rf "$FLOOR_DIR"' EXIT
-    cmake -S "$ROOT/bench/floor" -B "$FLOOR_DIR" -G Ninja \
-        -DPython_EXECUTABLE="$BENCH_PYTHON" >/dev/null
-    cmake --build "$FLOOR_DIR" >/dev/null
+    cp "$ROOT/build/bench-module/floor-$version"/kav_bench_floor*.so "$FLOOR_DIR"/
 }

@@ -9,14 +9,8 @@
 #   scripts/bench-batch.sh --repetitions 31   # more samples per median
 #   scripts/bench-batch.sh --rss-gb 2         # also iter_decoded over a 2 GB file in /tmp
 #
-# PYTHON picks the interpreter (default: pyenv's 3.11).
+# PYTHON picks the interpreter (default: the build interpreter noxfile.py names).
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
-bench_package_venv bench-batch polars matplotlib
-
-results="$ROOT/bench/results-batch.json"
-# From bench/, so that the installed package and not the source tree is imported.
-cd "$ROOT/bench"
-"$BENCH_PYTHON" bench_batch.py --json "$results" "$@"
-echo "figures written to $results"
-"$BENCH_PYTHON" chart.py "$results" "$ROOT/bench/batch-throughput.png"
+require_packages g++ cmake ninja-build
+run_nox_on_python -s bench_batch -- "$@"

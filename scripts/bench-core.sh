@@ -14,5 +14,5 @@
 # of Google Benchmark itself, not about the code measured.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
-bootstrap
-"$NOX_PYTHON" -m nox -s bench_core -- "$@" | grep -vE '_(mean|stddev|cv) '
+require_packages g++ cmake ninja-build libbenchmark-dev
+run_nox -s bench_core -- "$@" | grep -vE '_(mean|stddev|cv) '

@@ -9,14 +9,8 @@
 #   scripts/bench-dask.sh --blocksizes 16MiB,32MiB,64MiB,128MiB,256MiB
 #                                              # also two workers at each block size
 #
-# PYTHON picks the interpreter (default: pyenv's 3.11).
+# PYTHON picks the interpreter (default: the build interpreter noxfile.py names).
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
-# The dask extra as the package declares it.
-bench_package_venv bench-dask "$ROOT[dask]"
-
-results="$ROOT/bench/results-dask.json"
-# From bench/, so that the installed package and not the source tree is imported.
-cd "$ROOT/bench"
-"$BENCH_PYTHON" bench_dask.py --json "$results" "$@"
-echo "figures written to $results"
+require_packages g++ cmake ninja-build
+run_nox_on_python -s bench_dask -- "$@"

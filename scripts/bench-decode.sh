@@ -7,14 +7,10 @@
 #   scripts/bench-decode.sh                  # about a minute
 #   scripts/bench-decode.sh --lines 200000   # a smaller file
 #
-# PYTHON picks the interpreter (default: pyenv's 3.11); BENCH_TMP the
+# PYTHON picks the interpreter (default: the build interpreter noxfile.py
+# names); BENCH_TMP the
 # directory of the generated files (default: the system's temporary directory).
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
-bench_package_venv bench-decode pyarrow
-
-results="$ROOT/bench/results-decode.json"
-# From bench/, so that the installed package and not the source tree is imported.
-cd "$ROOT/bench"
-"$BENCH_PYTHON" bench_decode.py --json "$results" "$@"
-echo "figures written to $results"
+require_packages g++ cmake ninja-build
+run_nox_on_python -s bench_decode -- "$@"

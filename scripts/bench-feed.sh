@@ -7,11 +7,8 @@
 #   scripts/bench-feed.sh                      # 5 repetitions, about half a minute
 #   scripts/bench-feed.sh --repetitions 11     # more samples per median
 #
-# PYTHON picks the interpreter (default: pyenv's 3.11).
+# PYTHON picks the interpreter (default: the build interpreter noxfile.py names).
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
-bench_package_venv bench-feed
-# From bench/, so that the installed package and not the source tree is imported.
-cd "$ROOT/bench"
-"$BENCH_PYTHON" bench_feed.py --json "$ROOT/bench/results-feed.json" "$@"
-echo "figures written to $ROOT/bench/results-feed.json"
+require_packages g++ cmake ninja-build
+run_nox_on_python -s bench_feed -- "$@"

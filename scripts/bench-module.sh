@@ -9,17 +9,8 @@
 #   scripts/bench-module.sh --rss 10000000    # memory mode: resident size over 10 million
 #                                             # parses, into bench/results-module-rss.json
 #
-# PYTHON picks the interpreter (default: pyenv's 3.11).
+# PYTHON picks the interpreter (default: the build interpreter noxfile.py names).
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
-source "$ROOT/bench/prepare_env.sh"
-prepare_bench_env
-
-results="$ROOT/bench/results-module.json"
-for arg in "$@"; do
-    [ "$arg" = --rss ] && results="$ROOT/bench/results-module-rss.json"
-done
-# From bench/, so that the installed module and not the source tree is imported.
-cd "$ROOT/bench"
-PYTHONPATH="$FLOOR_DIR" "$BENCH_PYTHON" bench_module.py --json "$results" "$@"
-echo "figures written to $results"
+require_packages g++ cmake ninja-build
+run_nox_on_python -s bench_module -- "$@"

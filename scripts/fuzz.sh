@@ -10,6 +10,5 @@
 # lines printed are libFuzzer's final statistics.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
-require_packages clang libclang-rt-14-dev
-bootstrap
-exec "$NOX_PYTHON" -m nox -s fuzz -- "$@"
+require_packages clang libclang-rt-14-dev cmake ninja-build
+run_nox -s fuzz -- "$@"

@@ -27,7 +27,7 @@ require_packages() {
     fi
 }
 
-# Puts python3.10 ... python3.13 from pyenv on PATH, so that nox finds them.
+# Puts the interpreters noxfile.py names, from pyenv, on PATH, so that nox finds them.
 use_pyenv_interpreters() {
     local root
     root=$(pyenv root 2>/dev/null || echo "$HOME/.pyenv")
@@ -54,31 +54,23 @@ tools_python() {
     echo "$venv/bin/python"
 }
 
-bootstrap() {
-    # g++-aarch64-linux-gnu: the aarch64 release wheel is cross-compiled.
+# Everything ./scripts/test.sh builds with: compilers, test and benchmark
+# libraries, and g++-aarch64-linux-gnu, which cross-compiles the aarch64 wheel.
+require_test_packages() {
     require_packages g++ cmake ninja-build libgtest-dev libbenchmark-dev g++-aarch64-linux-gnu
-    use_pyenv_interpreters
-    NOX_PYTHON=$(tools_python)
-    cd "$ROOT"
 }
 
-# A virtual environment build/<name>/venv-<version> holding the given PyPI
-# packages and a Release build of this checkout, as users get it (its own build
-# directory, so no other build collides). PYTHON picks the interpreter
-# (default: pyenv's 3.11). Sets BENCH_PYTHON.
-bench_package_venv() {
-    local name=$1
-    shift
-    require_packages g++ cmake ninja-build
+# Runs nox with the given arguments, from the tools environment, with the pyenv
+# interpreters on PATH. Every build the scripts need is a session in
+# noxfile.py; nox works in the checkout's root, the caller's directory is kept.
+run_nox() {
     use_pyenv_interpreters
-    local python=${PYTHON:-$BUILD_PYTHON}
-    local version
-    version=$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
-    local venv="$ROOT/build/$name/venv-$version"
-    [ -x "$venv/bin/python" ] || "$python" -m venv "$venv"
-    "$venv/bin/python" -m pip install -q --upgrade pip
-    [ $# -eq 0 ] || "$venv/bin/python" -m pip install -q "$@"
-    CMAKE_BUILD_PARALLEL_LEVEL=2 "$venv/bin/python" -m pip install -q --force-reinstall --no-deps "$ROOT" \
-        --config-settings=build-dir="build/$name/wheel-$version"
-    BENCH_PYTHON="$venv/bin/python"
+    local nox_python
+    nox_python=$(tools_python)
+    (cd "$ROOT" && exec "$nox_python" -m nox "$@")
+}
+
+# run_nox on the interpreter PYTHON names, when set, instead of the session's own.
+run_nox_on_python() {
+    run_nox ${PYTHON:+--force-python "$PYTHON"} "$@"
 }

@@ -217,6 +217,10 @@ class TestConversions:
             ("gps_altitude", 10**400, OverflowError, "int too large to convert to float"),
             ("callsign", "\udc80", UnicodeEncodeError, None),
         ],
+        ids=["callsign-int", "receiver-bytes", "q_construct-None", "protocol-int",
+             "protocol-other_enum", "time-datetime", "time-str", "beacon_id-None",
+             "beacon_id-address", "latitude-str", "altitude-int_beyond_float",
+             "callsign-lone_surrogate"],
     )
     @pytest.mark.parametrize("how", ["construct", "assign", "reinitialise"])
     def test_refused_values(self, how, name, value, error, message):
@@ -315,6 +319,7 @@ class TestTime:
             (dict(second="5"), TypeError,
              "argument 'time': 'str' object cannot be interpreted as an integer"),
         ],
+        ids=["negative_hour", "minute_beyond_uint32", "second_as_str"],
     )
     def test_unreadable_fields_pass_their_error(self, attributes, error, message):
         with pytest.raises(error) as info:

@@ -43,7 +43,8 @@ def test_no_end_means_all_of_the_data(data):
 @pytest.mark.parametrize("args, error", [
     ((-1,), ValueError), ((len(SPLITS["lf"]) + 1,), ValueError), ((2**70,), OverflowError),
     (("3",), TypeError), ((None, "text"), TypeError), ((None, b"", 0), TypeError),
-])
+], ids=["negative_end", "end_beyond_data", "end_beyond_64_bits", "end_str", "text_not_bytes",
+        "too_many_arguments"])
 def test_an_end_outside_the_data_or_a_wrong_argument_is_refused(args, error):
     with pytest.raises(error):
         _native.decode(SPLITS["lf"], 1, *args)

@@ -68,7 +68,8 @@ def test_chunks_together_equal_one_decode(name, batch_bytes):
     assert merged(chunks) == expected_of(data)
 
 
-@pytest.mark.parametrize("end, numbers", [(b"\r\n", [1, 2, 4]), (b"\r", [1, 2, 3]), (b"\n", [1, 2, 4])])
+@pytest.mark.parametrize("end, numbers", [(b"\r\n", [1, 2, 4]), (b"\r", [1, 2, 3]), (b"\n", [1, 2, 4])],
+                         ids=["CRLF", "CR", "LF"])
 def test_a_read_ending_in_a_carriage_return_keeps_the_line_count(end, numbers):
     # The first read stops right after a \r; for \r\n the \n opens the next read.
     data = LINE + end + LINE + end + b"\n" + LINE

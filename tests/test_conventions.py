@@ -87,6 +87,11 @@ def fake_numpy_bool(name="bool_", **methods):
         (lambda: ICAOAddress(5).__init__(1, 2),
          "ICAOAddress.__init__() takes 1 positional arguments but 2 were given"),
     ],
+    ids=["too_many_positional", "too_many_positional_of_two", "missing_one", "missing_two_of_two",
+         "missing_three", "missing_two_after_keyword", "unknown_keyword", "positional_and_keyword",
+         "unknown_keyword_only", "unknown_keyword_before_known", "duplicate_before_unknown_keyword",
+         "too_many_positional_before_keyword", "keyword_in_other_case", "keyword_not_ascii",
+         "init_missing_one", "init_too_many_positional"],
 )
 def test_argument_errors_name_the_callable(call, message):
     with pytest.raises(TypeError) as raised:
@@ -145,6 +150,8 @@ def raise_from(cause):
         (lambda: ValueError("bad index"), ValueError, "bad index"),
         (lambda: RuntimeError("bad index"), RuntimeError, "bad index"),
     ],
+    ids=["TypeError", "TypeError_of_two_arguments", "TypeError_subclass", "ValueError",
+         "RuntimeError"],
 )
 def test_only_an_exact_type_error_gets_the_argument_prefix(make_error, expected_type, message):
     with pytest.raises(BaseException) as raised:
@@ -203,6 +210,7 @@ class Unnamed(metaclass=UnnamedMeta):
          "'KAVIDPrefix'"),
         (KAVIDPrefix, "argument 'prefix': 'type' object is not an instance of 'KAVIDPrefix'"),
     ],
+    ids=["None", "nested_class", "class_without_name", "the_class_itself"],
 )
 def test_type_mismatch_names_the_qualified_type(value, message):
     with pytest.raises(TypeError) as raised:
@@ -248,6 +256,8 @@ def test_bools_and_numpy_bool_scalars_are_accepted(value, expected):
         (fake_numpy_bool("float64", __bool__=lambda self: True),
          "argument 'no_track': 'float64' object is not an instance of 'bool'"),
     ],
+    ids=["int_1", "int_0", "float", "str", "numpy_int64", "numpy_array", "numpy_bool_giving_int",
+         "numpy_bool_without_bool", "float64_named_like_numpy_bool"],
 )
 def test_everything_else_is_refused_as_a_bool(value, message):
     with pytest.raises(TypeError) as raised:

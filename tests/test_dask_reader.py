@@ -184,7 +184,8 @@ def test_a_file_that_shrinks_after_planning_is_an_error(tmp_path):
     ("{dir}/a.txt", {"blocksize": "lots"}, ValueError, "blocksize 'lots' is not a size"),
     ("{dir}/a.txt", {"blocksize": 1.5}, TypeError, "not float"),
     ("{dir}/a.txt", {"blocksize": True}, TypeError, "not bool"),
-])
+], ids=["no_match", "missing_file", "zero_blocksize", "negative_blocksize", "blocksize_not_a_size",
+        "blocksize_float", "blocksize_bool"])
 def test_bad_arguments_are_named(tmp_path, urlpath, options, error, message):
     (tmp_path / "a.txt").write_bytes(LF)
     with pytest.raises(error, match=message):

@@ -299,7 +299,7 @@ def test_a_closed_pipe_ends_the_run_quietly(tmp_path):
     ["decode", "--jobs", "0"],
     ["decode", "--batch-bytes", "many"],
     [],
-])
+], ids=["unknown_format", "parquet_to_stdout", "no_jobs", "batch_bytes_not_a_size", "no_command"])
 def test_usage_errors_exit_with_2(args):
     result = run(*args)
     assert result.returncode == 2
@@ -395,7 +395,7 @@ def test_progress_is_shown_on_a_terminal_only(tmp_path):
     (200_000_000, 50_000_000, 10.0, "50.0 of 200.0 MB (25%), 1,000 lines: 900 decoded, 100 failed, 100 lines/s, 30s left"),
     (1_000_000, 1_000_000, 100.0, "1.0 of 1.0 MB (100%), 1,000 lines: 900 decoded, 100 failed, 10 lines/s, 0s left"),
     (3_000_000_000, 1_000_000_000, 1800.0, "1,000.0 of 3,000.0 MB (33%), 1,000 lines: 900 decoded, 100 failed, 1 lines/s, 1h00m left"),
-])
+], ids=["size_unknown", "quarter_read", "all_read", "hours_left"])
 def test_progress_line_shows_share_and_time_left(total, read, elapsed, wanted):
     from kav_aprs.cli.report import ProgressLine, Tally
     tally = Tally()

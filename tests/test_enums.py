@@ -96,6 +96,11 @@ def test_every_read_of_a_member_gives_the_same_object(cls, name):
         (KAVAircraftType.GLIDER, None, False),
         (KAVAircraftType.GLIDER, IndexOnly("not an int"), False),
     ],
+    ids=["same_member", "other_member", "its_code", "True_as_code_1", "code_0", "False_as_code_0",
+         "highest_code", "other_code", "index_of_its_code", "index_of_other_code",
+         "code_of_other_enum", "negative_int", "member_of_other_enum_same_code", "float",
+         "text_form", "int_beyond_64_bits", "negative_int_beyond_64_bits", "None",
+         "index_not_an_int"],
 )
 def test_equality_with_members_and_integers(left, right, equal):
     assert (left == right) is equal

@@ -192,7 +192,7 @@ def test_a_burst_of_100000_lines_arrives_whole_in_batches_of_at_most_10000():
     (ConnectionRefusedError(111, "Connection refused"), "connection to aprs.example:14580 refused"),
     (TimeoutError(), "connection to aprs.example:14580 timed out after 2 s"),
     (OSError(113, "No route to host"), "cannot connect to aprs.example:14580: No route to host"),
-])
+], ids=["unresolved", "refused", "timed_out", "no_route"])
 def test_failed_connections_are_reported_and_retried_with_batches_going_on(monkeypatch, caplog, error, wanted):
     attempts = []
 
@@ -226,7 +226,8 @@ def test_failed_connections_are_reported_and_retried_with_batches_going_on(monke
     (Backoff(), 1, 1.0, 0.75),  # jitter shortens, never lengthens
     (Backoff(), 7, 0.5, 52.5),
     (Backoff(first=0.5, maximum=3.0, jitter=0.0), 4, 0.9, 3.0),
-])
+], ids=["first", "second", "sixth", "capped", "no_overflow", "full_jitter", "half_jitter_capped",
+        "own_settings_capped"])
 def test_backoff_doubles_to_its_maximum_and_jitter_only_shortens(backoff, failures, random_value, delay):
     class Fixed(random.Random):
         def random(self):
@@ -256,7 +257,9 @@ def test_a_connection_that_lasted_a_healthy_while_starts_the_backoff_afresh(capl
     ({"batch_lines": 0}, "batch_lines must be"),
     ({"batch_interval": 0}, "batch_interval must be"),
     ({"silence_timeout": -1.0}, "silence_timeout must be"),
-])
+], ids=["callsign_with_space", "callsign_empty", "filter_two_lines", "filter_blank",
+        "filter_not_ascii", "read_bytes_zero", "port_zero", "port_beyond_65535", "batch_lines_zero",
+        "batch_interval_zero", "silence_timeout_negative"])
 def test_bad_arguments_are_refused_before_connecting(options, message):
     with pytest.raises(ValueError, match=message):
         Feed("127.0.0.1", **{"port": 14580, **options})

@@ -144,7 +144,8 @@ def test_a_second_run_appends_to_the_records_and_keeps_one_csv_header(tmp_path):
     (["follow", "localhost:14580", "--parquet-dir", ".", "--rotate", "0h"], 2, "not a period of time"),
     (["follow", "localhost:14580", "--parquet-dir", "missing"], 1, "cannot write missing: no such directory"),
     (["follow", "localhost:14580", "-o", "missing/out.jsonl"], 1, "cannot write missing/out.jsonl"),
-])
+], ids=["no_port", "port_zero", "callsign_with_space", "filter_two_lines", "rotate_zero",
+        "parquet_dir_missing", "output_dir_missing"])
 def test_command_line_faults_are_one_line_messages(tmp_path, monkeypatch, capsys, arguments, status, message):
     monkeypatch.chdir(tmp_path)
     try:

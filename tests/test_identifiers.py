@@ -77,6 +77,8 @@ def test_address_accepts_integers_up_to_24_bits(value, shown):
         (None, TypeError,
          "argument 'value': 'NoneType' object cannot be interpreted as an integer"),
     ],
+    ids=["25_bits", "32_bits", "33_bits", "64_bits", "index_of_33_bits", "negative",
+         "beyond_64_bits", "float", "str", "None"],
 )
 def test_address_refuses_what_does_not_fit(value, error, message):
     with pytest.raises(error) as raised:
@@ -131,6 +133,8 @@ def test_address_number_is_visible_only_through_repr_and_comparison():
         ((1, 2, 3, 4),
          "argument 'aircraft_type': 'int' object is not an instance of 'KAVAircraftType'"),
     ],
+    ids=["aircraft_type_int", "aircraft_type_address_type", "address_type_aircraft_type",
+         "address_type_None", "no_track_int", "stealth_mode_int", "first_bad_argument_named"],
 )
 def test_prefix_arguments_must_have_their_exact_types(args, message):
     with pytest.raises(TypeError) as raised:
@@ -171,6 +175,7 @@ def test_prefix_attributes_read_back_what_was_written(attribute, value):
         ("no_track", 1, "argument 'no_track': 'int' object is not an instance of 'bool'"),
         ("stealth_mode", None, "argument 'stealth_mode': 'None' is not an instance of 'bool'"),
     ],
+    ids=["aircraft_type_int", "address_type_aircraft_type", "no_track_int", "stealth_mode_None"],
 )
 def test_prefix_rejected_write_keeps_the_old_value(attribute, value, message):
     p = prefix()
@@ -241,6 +246,7 @@ def test_beacon_id_keeps_its_value_when_its_arguments_change_later():
         ((prefix(), prefix()),
          "argument 'icao_address': 'KAVIDPrefix' object is not an instance of 'ICAOAddress'"),
     ],
+    ids=["prefix_None", "prefix_address", "address_int", "address_prefix"],
 )
 def test_beacon_id_arguments_must_be_identifier_instances(args, message):
     with pytest.raises(TypeError) as raised:
@@ -256,6 +262,7 @@ def test_beacon_id_arguments_must_be_identifier_instances(args, message):
         ("icao_address", 0xDDA5BA,
          "argument 'icao_address': 'int' object is not an instance of 'ICAOAddress'"),
     ],
+    ids=["prefix_beacon_id", "address_int"],
 )
 def test_beacon_id_rejected_write_keeps_the_old_value(attribute, value, message):
     b = beacon_id()
@@ -295,6 +302,10 @@ def test_beacon_id_initialiser_validates_and_changes_nothing():
         (beacon_id(), GLIDER_FLARM_REPR, False),
         (beacon_id(), beacon_id().prefix, False),
     ],
+    ids=["address_same", "address_other", "address_from_bool", "address_and_int", "prefix_same",
+         "prefix_other_aircraft_type", "prefix_other_address_type", "prefix_other_no_track",
+         "prefix_other_stealth_mode", "beacon_id_same", "beacon_id_other_prefix",
+         "beacon_id_other_address", "beacon_id_and_its_repr", "beacon_id_and_its_prefix"],
 )
 def test_equality_is_field_by_field_within_one_class(left, right, equal):
     assert (left == right) is equal

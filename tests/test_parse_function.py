@@ -155,6 +155,7 @@ class Failing(IndexedOnly):
         (TypeError("cannot iterate"), "argument 'input': cannot iterate"),
         (LookupError("gone"), "gone"),
     ],
+    ids=["TypeError", "LookupError"],
 )
 def test_iteration_failures_pass_on_with_typeerror_prefixed(error, message):
     with pytest.raises(type(error)) as info:

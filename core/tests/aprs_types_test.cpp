@@ -1,10 +1,12 @@
 // Identifiers, the hexadecimal rule, prefix byte decoding and identifier error texts.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <optional>
 #include <string>
 
 #include "aprs_types.hpp"
+#include "case_names.hpp"
 
 namespace kav {
 namespace {
@@ -15,6 +17,10 @@ struct HexCase {
     std::string_view text;
     std::optional<std::uint32_t> expected;  // nullopt: the rule is broken
 };
+
+void PrintTo(const HexCase& c, std::ostream* out) {
+    *out << test::quoted(c.text);
+}
 
 // Runs `parse` on the case's text; a failed parse must leave the output alone.
 template <class T>
@@ -42,7 +48,8 @@ INSTANTIATE_TEST_SUITE_P(
         HexCase{"", std::nullopt}, HexCase{"+", std::nullopt}, HexCase{"++1", std::nullopt},
         HexCase{"-1", std::nullopt}, HexCase{" 1", std::nullopt}, HexCase{"1 ", std::nullopt},
         HexCase{"0x1", std::nullopt}, HexCase{"1+", std::nullopt}, HexCase{"g", std::nullopt},
-        HexCase{std::string_view("1\0", 2), std::nullopt}, HexCase{"\xC3\xA9", std::nullopt}));
+        HexCase{std::string_view("1\0", 2), std::nullopt}, HexCase{"\xC3\xA9", std::nullopt}),
+    test::CaseName{});
 
 class HexU8Test : public testing::TestWithParam<HexCase> {};
 
@@ -55,7 +62,8 @@ INSTANTIATE_TEST_SUITE_P(Texts, HexU8Test,
                                          HexCase{"+A", 0x0A}, HexCase{"ff", 0xFF},
                                          HexCase{"0000001", 0x01}, HexCase{"100", std::nullopt},
                                          HexCase{"", std::nullopt}, HexCase{"+", std::nullopt},
-                                         HexCase{"0g", std::nullopt}, HexCase{"-1", std::nullopt}));
+                                         HexCase{"0g", std::nullopt}, HexCase{"-1", std::nullopt}),
+    test::CaseName{});
 
 TEST(ICAOAddressTest, NewAcceptsExactlyTheTwentyFourBitRange) {
     ASSERT_TRUE(ICAOAddress::new_(0));
@@ -72,6 +80,10 @@ struct MessageCase {
     std::string message;
     std::string_view expected;
 };
+
+void PrintTo(const MessageCase& c, std::ostream* out) {
+    *out << test::quoted(c.expected);
+}
 
 class ErrorMessageTest : public testing::TestWithParam<MessageCase> {};
 
@@ -91,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "Value 0xFFFFFFFF (4294967295) exceeds 24-bit ICAO address limit (0xFFFFFF)"},
         MessageCase{ICAOAddressError::exceeds_limit(0xABCDEF12).message(),
                     "Value 0xABCDEF12 (2882400018) exceeds 24-bit ICAO address limit (0xFFFFFF)"},
-        MessageCase{KAVIDPrefixError{}.message(), kInvalidHex}));
+        MessageCase{KAVIDPrefixError{}.message(), kInvalidHex}), test::CaseName{});
 
 // A beacon ID error adds nothing to the text of its cause.
 INSTANTIATE_TEST_SUITE_P(
@@ -105,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
                     MessageCase{KAVBeaconIDError{KAVBeaconIDError::InvalidFormat{""}}.message(),
                                 "Invalid beacon format: "},
                     MessageCase{KAVBeaconIDError{KAVBeaconIDError::InvalidFormat{"abc"}}.message(),
-                                "Invalid beacon format: abc"}));
+                                "Invalid beacon format: abc"}), test::CaseName{});
 
 TEST(ICAOAddressTest, FromHexReadsTheRuleThenChecksTheLimit) {
     EXPECT_EQ(ICAOAddress::from_hex("dda5ba").value(), ICAOAddress::from_hex("DDA5BA").value());
@@ -138,6 +150,12 @@ struct PrefixCase {
     KAVIDPrefix expected;
 };
 
+void PrintTo(const PrefixCase& c, std::ostream* out) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(c.byte));
+    *out << text;
+}
+
 class PrefixFromByteTest : public testing::TestWithParam<PrefixCase> {};
 
 TEST_P(PrefixFromByteTest, DecodesEveryField) {
@@ -158,7 +176,8 @@ INSTANTIATE_TEST_SUITE_P(
                     PrefixCase{0x3A, {AT::Reserved, AddrT::FLARM, false, false}},  // code 14
                     PrefixCase{0x3E, {AT::StaticObstacle, AddrT::FLARM, false, false}},
                     PrefixCase{0x37, {AT::UAVs, AddrT::KAVTracker, false, false}},
-                    PrefixCase{0xFF, {AT::StaticObstacle, AddrT::KAVTracker, true, true}}));
+                    PrefixCase{0xFF, {AT::StaticObstacle, AddrT::KAVTracker, true, true}}),
+    test::CaseName{});
 
 TEST(PrefixFromByteTest, EveryByteYieldsAMemberAndCodeFourteenNever) {
     for (unsigned byte = 0; byte <= 0xFF; ++byte) {

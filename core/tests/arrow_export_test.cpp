@@ -3,6 +3,7 @@
 // taken). Under the sanitizers a part released twice, or read after its table
 // is gone, fails here; one never released leaks.
 #include "arrow_export.hpp"
+#include "case_names.hpp"
 
 #include <gtest/gtest.h>
 
@@ -126,10 +127,7 @@ INSTANTIATE_TEST_SUITE_P(Tables, SchemaTest,
                                                     {{"line_number", "L", nullptr},
                                                      {"error_kind", "c", "u"},
                                                      {"error", "u", nullptr},
-                                                     {"line", "z", nullptr}}}),
-                         [](const testing::TestParamInfo<SchemaCase>& param_info) {
-                             return std::string(param_info.param.name);
-                         });
+                                                     {"line", "z", nullptr}}}), test::CaseName{});
 
 TEST(SchemaTest, ComparesTypesAndNamesAndDescribesThem) {
     ArrowSchema beacons;
@@ -276,9 +274,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ReleaseCase{"ChildrenFirst", Order::ChildrenFirst},
                     ReleaseCase{"ChildMovedOutThenParent", Order::ChildMovedOutThenParent},
                     ReleaseCase{"DictionaryMovedOut", Order::DictionaryMovedOut}),
-    [](const testing::TestParamInfo<ReleaseCase>& param_info) {
-        return std::string(param_info.param.name);
-    });
+    test::CaseName{});
 
 TEST(ReleaseTest, SchemaChildMovedOutOutlivesItsParent) {
     ArrowSchema schema;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "aprs_types.hpp"
+#include "case_names.hpp"
 
 namespace kav {
 namespace {
@@ -11,6 +12,10 @@ struct AcceptedBody {
     KAVIDPrefix prefix;
     std::uint32_t address;
 };
+
+void PrintTo(const AcceptedBody& c, std::ostream* out) {
+    *out << test::quoted(c.body);
+}
 
 class AcceptedBodyTest : public testing::TestWithParam<AcceptedBody> {};
 
@@ -33,12 +38,17 @@ INSTANTIATE_TEST_SUITE_P(
                     AcceptedBody{"+5123456", {AT::Glider, AddrT::ICAO, false, false}, 0x123456},
                     AcceptedBody{"05+12345", {AT::Glider, AddrT::ICAO, false, false}, 0x012345},
                     AcceptedBody{
-                        "00FFFFFF", {AT::Reserved, AddrT::Unknown, false, false}, 0xFFFFFF}));
+                        "00FFFFFF", {AT::Reserved, AddrT::Unknown, false, false}, 0xFFFFFF}),
+    test::CaseName{});
 
 struct RejectedBody {
     std::string_view body;
     KAVBeaconIDError expected;
 };
+
+void PrintTo(const RejectedBody& c, std::ostream* out) {
+    *out << test::quoted(c.body);
+}
 
 class RejectedBodyTest : public testing::TestWithParam<RejectedBody> {};
 
@@ -73,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
                     // A multi-byte character wholly inside the address.
                     RejectedBody{"0A\xC3\xA9"
                                  "1234",
-                                 kBadAddress}));
+                                 kBadAddress}), test::CaseName{});
 
 }  // namespace
 }  // namespace kav

@@ -1,6 +1,7 @@
 // The column block pool hands a freed block to the next table of about the
 // same size, from whichever thread freed it, and keeps no more than its limit.
 #include "block_pool.hpp"
+#include "case_names.hpp"
 
 #include <gtest/gtest.h>
 
@@ -23,6 +24,10 @@ struct ReuseCase {
     std::size_t asked;
     bool reused;
 };
+
+void PrintTo(const ReuseCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class BlockReuse : public testing::TestWithParam<ReuseCase> {};
 
@@ -47,10 +52,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ReuseCase{"a_little_smaller", 2 * kMiB, 2 * kMiB - 4096, true},
                     ReuseCase{"a_quarter_smaller", 4 * kMiB, 3 * kMiB, true},
                     ReuseCase{"less_than_three_quarters", 4 * kMiB, 2 * kMiB, false},
-                    ReuseCase{"larger", 2 * kMiB, 2 * kMiB + 4096, false}),
-    [](const testing::TestParamInfo<ReuseCase>& param_info) {
-        return std::string(param_info.param.name);
-    });
+                    ReuseCase{"larger", 2 * kMiB, 2 * kMiB + 4096, false}), test::CaseName{});
 
 TEST(BlockPool, KeepsNoMoreThanItsLimitDroppingTheOldestFirst) {
     BlockPool pool(3 * kMiB);

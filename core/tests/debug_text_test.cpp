@@ -2,9 +2,11 @@
 // inside them.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "aprs_types.hpp"
+#include "case_names.hpp"
 #include "unicode_tables.hpp"
 
 namespace kav {
@@ -21,6 +23,10 @@ struct QuoteCase {
     std::string_view text;
     std::string_view expected;
 };
+
+void PrintTo(const QuoteCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class QuoteTest : public testing::TestWithParam<QuoteCase> {};
 
@@ -50,9 +56,7 @@ INSTANTIATE_TEST_SUITE_P(
                               "\"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\""},
                     // Bytes that are not UTF-8 never pass through raw.
                     QuoteCase{"IllFormedBecomesReplacement", "a\xFF", "\"a\xEF\xBF\xBD\""}),
-    [](const testing::TestParamInfo<QuoteCase>& param_info) {
-        return std::string(param_info.param.name);
-    });
+    test::CaseName{});
 
 TEST(QuoteTest, AppendsToWhatIsThere) {
     std::string out = "x=";
@@ -65,6 +69,12 @@ struct PropertyCase {
     bool printable;
     bool grapheme_extend;
 };
+
+void PrintTo(const PropertyCase& c, std::ostream* out) {
+    char text[12];
+    std::snprintf(text, sizeof text, "U+%04X", static_cast<unsigned>(c.cp));
+    *out << text;
+}
 
 class UnicodePropertyTest : public testing::TestWithParam<PropertyCase> {};
 
@@ -91,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
                     PropertyCase{0xFE0F, true, true},    // variation selector
                     PropertyCase{0xFFFD, true, false}, PropertyCase{0xFFFF, false, false},
                     PropertyCase{0x1F600, true, false}, PropertyCase{0xE0100, true, true},
-                    PropertyCase{0x10FFFF, false, false}));
+                    PropertyCase{0x10FFFF, false, false}), test::CaseName{});
 
 TEST(DebugTextTest, ContextInputIsLossyAndEscaped) {
     EXPECT_EQ(debug_text(context_with_message("\xFF", "invalid callsign")),
@@ -104,6 +114,10 @@ struct RenderCase {
     BeaconParseError error;
     std::string_view expected;
 };
+
+void PrintTo(const RenderCase& c, std::ostream* out) {
+    *out << test::quoted(c.expected);
+}
 
 class RenderTest : public testing::TestWithParam<RenderCase> {};
 
@@ -134,7 +148,8 @@ INSTANTIATE_TEST_SUITE_P(
         RenderCase{
             with_context(ParseErrorVariant::InvalidKAVBeaconId, "",
                          "invalid kav beacon id: Invalid beacon format: "),
-            R"(ParseError(InvalidKAVBeaconId(APRSParseContext { input: "", message: "invalid kav beacon id: Invalid beacon format: " })))"}));
+            R"(ParseError(InvalidKAVBeaconId(APRSParseContext { input: "", message: "invalid kav beacon id: Invalid beacon format: " })))"}),
+    test::CaseName{});
 
 TEST(VariantNameTest, EveryVariantHasItsOwnName) {
     const std::string_view expected[] = {

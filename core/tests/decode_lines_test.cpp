@@ -1,6 +1,7 @@
 // Decoding a buffer must give, row for row, what parsing each line alone
 // gives: the same values (floats to the bit), the same error texts, and every
 // line counted once.
+#include "case_names.hpp"
 #include "decode_lines.hpp"
 
 #include <gtest/gtest.h>
@@ -190,10 +191,7 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"NulBytesAndInvalidUtf8FailAsTheirOwnRows",
                    "\0\n\xFF\xFE\x80\n"s + std::string(kValid) + "\0"s, 1, counts(1, 2, 0, 0)},
         DecodeCase{"ALongBadLine", std::string(1 << 20, '\x01') + "\n" + std::string(kValid), 1,
-                   counts(1, 1, 0, 0)}),
-    [](const testing::TestParamInfo<DecodeCase>& param_info) {
-        return std::string(param_info.param.name);
-    });
+                   counts(1, 1, 0, 0)}), test::CaseName{});
 
 TEST(DecodeLinesTest, SpecialFloatsKeepTheirBits) {
     const auto decoded = decode_lines(kSpecialFloats, 1);

@@ -1,4 +1,5 @@
 // Line splitting: every form of line end, and the edges of the buffer.
+#include "case_names.hpp"
 #include "line_splitter.hpp"
 
 #include <gtest/gtest.h>
@@ -54,9 +55,7 @@ INSTANTIATE_TEST_SUITE_P(
                     SplitCase{"CommentsAreLinesToo", "# server\nx", {"# server", "x"}},
                     SplitCase{"NulBytesStayInTheLine", "a\0b\nc\0"s, {"a\0b"s, "c\0"s}},
                     SplitCase{"InvalidUtf8StaysInTheLine", "\xFF\xFE\r\x80", {"\xFF\xFE", "\x80"}}),
-    [](const testing::TestParamInfo<SplitCase>& param_info) {
-        return std::string(param_info.param.name);
-    });
+    test::CaseName{});
 
 TEST(LineSplitterTest, KeepsALongLineWhole) {
     const std::string line(3 << 20, 'x');

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "case_names.hpp"
 #include "parse_beacon_id.hpp"
 
 namespace kav {
@@ -18,6 +19,10 @@ struct IdCase {
     KAVAddressType address_type;
     std::uint32_t address;
 };
+
+void PrintTo(const IdCase& c, std::ostream* out) {
+    *out << test::quoted(c.token);
+}
 
 class BeaconIdToken : public testing::TestWithParam<IdCase> {};
 
@@ -49,13 +54,18 @@ INSTANTIATE_TEST_SUITE_P(
                     IdCase{"id+5123456", false, false, T::Glider, A::ICAO, 0x123456},
                     IdCase{"id05+12345", false, false, T::Glider, A::ICAO, 0x012345},
                     IdCase{"id0ADDA5BAxyz", false, false, T::TowPlane, A::FLARM, 0xDDA5BA},
-                    IdCase{"id0ADDA5BA\xFF\r\n", false, false, T::TowPlane, A::FLARM, 0xDDA5BA}));
+                    IdCase{"id0ADDA5BA\xFF\r\n", false, false, T::TowPlane, A::FLARM, 0xDDA5BA}),
+    test::CaseName{});
 
 struct RejectedCase {
     std::string_view token;
     std::string_view input;
     std::string_view message;
 };
+
+void PrintTo(const RejectedCase& c, std::ostream* out) {
+    *out << test::quoted(c.token);
+}
 
 class RejectedIdToken : public testing::TestWithParam<RejectedCase> {};
 
@@ -113,7 +123,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "A5BA",
                      "0A\xC3\xA9"
                      "A5BA",
-                     kHex}));
+                     kHex}), test::CaseName{});
 
 // The usual eight-digit body is decoded on a shortcut; it must agree with the
 // body decoder of the model for any digits in either case.

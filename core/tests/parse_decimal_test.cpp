@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "case_names.hpp"
 #include "parse_decimal.hpp"
 
 namespace kav {
@@ -36,6 +37,10 @@ struct Accepted {
     double expected;
 };
 
+void PrintTo(const Accepted& c, std::ostream* out) {
+    *out << test::quoted(c.field);
+}
+
 class AcceptedDecimal : public testing::TestWithParam<Accepted> {};
 
 TEST_P(AcceptedDecimal, GivesTheNearestDouble) {
@@ -53,13 +58,13 @@ INSTANTIATE_TEST_SUITE_P(
                     Accepted{"1.e5", 1e5}, Accepted{".5E-1", 0.05}, Accepted{"-00012", -12.0},
                     Accepted{"090", 90.0}, Accepted{"001000", 1000.0}, Accepted{"-1", -1.0},
                     Accepted{"0", 0.0}, Accepted{"-0", -0.0}, Accepted{"-.0", -0.0},
-                    Accepted{"+0.0e9", 0.0}, Accepted{"15.50", 15.5}));
+                    Accepted{"+0.0e9", 0.0}, Accepted{"15.50", 15.5}), test::CaseName{});
 
 INSTANTIATE_TEST_SUITE_P(Words, AcceptedDecimal,
                          testing::Values(Accepted{"inf", kInf}, Accepted{"INF", kInf},
                                          Accepted{"iNf", kInf}, Accepted{"+inf", kInf},
                                          Accepted{"-inf", -kInf}, Accepted{"Infinity", kInf},
-                                         Accepted{"-INFINITY", -kInf}));
+                                         Accepted{"-INFINITY", -kInf}), test::CaseName{});
 
 // Decimal fractions that no double holds exactly must round to nearest.
 INSTANTIATE_TEST_SUITE_P(
@@ -69,7 +74,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Accepted{"59.99", 0x1.dfeb851eb851fp+5},
                     Accepted{"9007199254740993", 9007199254740992.0},  // tie: to even
                     Accepted{"9007199254740995", 9007199254740996.0},
-                    Accepted{"2.2250738585072011e-308", 0x0.fffffffffffffp-1022}));
+                    Accepted{"2.2250738585072011e-308", 0x0.fffffffffffffp-1022}),
+    test::CaseName{});
 
 // Beyond the range of a double the value rounds as IEEE arithmetic does
 // instead of being refused; the sign survives.
@@ -87,7 +93,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Accepted{"2e-324", 0.0}, Accepted{"-2e-324", -0.0},
                     // Just above and just below half the smallest subnormal.
                     Accepted{"2.4703282292062328e-324", kMinSubnormal},
-                    Accepted{"2.4703282292062327e-324", 0.0}));
+                    Accepted{"2.4703282292062327e-324", 0.0}), test::CaseName{});
 
 TEST(ParseDecimal, NanIsQuietAndTakesTheSign) {
     for (const std::string_view field : {"nan", "NaN", "+nAn", "-nan", "-NAN"}) {

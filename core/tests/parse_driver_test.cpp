@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "aprs_types.hpp"
+#include "case_names.hpp"
 #include "parse.hpp"
 
 namespace kav {
@@ -67,6 +68,10 @@ struct HeaderCase {
     std::string_view callsign, q_construct, receiver;
 };
 
+void PrintTo(const HeaderCase& c, std::ostream* out) {
+    *out << test::quoted(c.line_start);
+}
+
 class HeaderTexts : public testing::TestWithParam<HeaderCase> {};
 
 TEST_P(HeaderTexts, AreCopiedAsWritten) {
@@ -88,7 +93,7 @@ INSTANTIATE_TEST_SUITE_P(
                     HeaderCase{"Z\xC3\xBCrich 1>KAFLR,q\tAS,R\r\n:", "Z\xC3\xBCrich 1", "q\tAS",
                                "R\r\n"},
                     // Header fields may hold bytes that other parts of the line reserve.
-                    HeaderCase{"A=1 id>KAFLR,q:S,R>X:", "A=1 id", "q:S", "R>X"}));
+                    HeaderCase{"A=1 id>KAFLR,q:S,R>X:", "A=1 id", "q:S", "R>X"}), test::CaseName{});
 
 struct LineCase {
     std::string_view name;
@@ -164,7 +169,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "message: \"invalid receiver\" }))"},
         LineCase{
             "line ends after receiver", "X>KAFLR,qAS,RX1:",
-            R"(ParseError(UnexpectedEndOfMessage(APRSParseContext { input: "", message: "nom error: Eof" })))"}));
+            R"(ParseError(UnexpectedEndOfMessage(APRSParseContext { input: "", message: "nom error: Eof" })))"}),
+    test::CaseName{});
 
 INSTANTIATE_TEST_SUITE_P(
     TimeFailures, WholeLine,
@@ -227,7 +233,7 @@ INSTANTIATE_TEST_SUITE_P(
                          ""),
                  "ParseError(InvalidTimestamp(APRSParseContext { input: \"\xC3\xA9"
                  "3456h\", "
-                 "message: \"invalid hour digits\" }))"}));
+                 "message: \"invalid hour digits\" }))"}), test::CaseName{});
 
 INSTANTIATE_TEST_SUITE_P(
     CoordinateFailures, WholeLine,
@@ -284,7 +290,8 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{
             "letters where degrees belong",
             line_of(kHeader, "X123456zxxxx.xxNX00830.00E'090X050/A=001000", kId),
-            R"(ParseError(InvalidLatitude(APRSParseContext { input: "xxxx.xxNX00830.00E'090X050/A=001000 id06ABCDEF", message: "could not parse degrees" })))"}));
+            R"(ParseError(InvalidLatitude(APRSParseContext { input: "xxxx.xxNX00830.00E'090X050/A=001000 id06ABCDEF", message: "could not parse degrees" })))"}),
+    test::CaseName{});
 
 INSTANTIATE_TEST_SUITE_P(
     MotionFailures, WholeLine,
@@ -317,7 +324,8 @@ INSTANTIATE_TEST_SUITE_P(
             R"(ParseError(InvalidGPSAltitude(APRSParseContext { input: "00100", message: "invalid gps altitude" })))"},
         LineCase{
             "bad altitude", block_with("/123456h4630.00N/00830.00E'090/050/A=0010x0"),
-            R"(ParseError(InvalidGPSAltitude(APRSParseContext { input: "0010x0 id06ABCDEF", message: "invalid gps altitude" })))"}));
+            R"(ParseError(InvalidGPSAltitude(APRSParseContext { input: "0010x0 id06ABCDEF", message: "invalid gps altitude" })))"}),
+    test::CaseName{});
 
 INSTANTIATE_TEST_SUITE_P(
     IdFailures, WholeLine,
@@ -369,7 +377,8 @@ INSTANTIATE_TEST_SUITE_P(
             "message: \"invalid kav beacon id: character split across prefix and address\" }))"},
         LineCase{
             "line break in token", line_of(kHeader, kBlock, " id0A\nDA5BA"),
-            R"(ParseError(InvalidKAVBeaconId(APRSParseContext { input: "0A\nDA5BA", message: "invalid kav beacon id: Invalid hexadecimal format" })))"}));
+            R"(ParseError(InvalidKAVBeaconId(APRSParseContext { input: "0A\nDA5BA", message: "invalid kav beacon id: Invalid hexadecimal format" })))"}),
+    test::CaseName{});
 
 INSTANTIATE_TEST_SUITE_P(
     Accepted, WholeLine,
@@ -394,7 +403,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "parsed"},
         LineCase{"altitude tag only inside a token",
                  line_of(kHeader, "/123456h4630.00N/00830.00E'090/050 gps2x3 xA=001000", kId),
-                 "parsed"}));
+                 "parsed"}), test::CaseName{});
 
 TEST(ParseDriver, SkippedBytesAreNotExamined) {
     const auto beacon =

@@ -3,6 +3,7 @@
 
 #include <string_view>
 
+#include "case_names.hpp"
 #include "parse_header.hpp"
 
 namespace kav {
@@ -14,6 +15,10 @@ struct ScanCase {
     std::string_view field;  // when ok
     std::string_view rest;   // when ok
 };
+
+void PrintTo(const ScanCase& c, std::ostream* out) {
+    *out << test::quoted(c.input);
+}
 
 class ScanHeaderField : public testing::TestWithParam<ScanCase> {};
 
@@ -49,7 +54,8 @@ INSTANTIATE_TEST_SUITE_P(
                     ScanCase{"\xED\xBF\xBF:", false, "", ""},      // surrogate U+DFFF
                     ScanCase{"\xF4\x90\x80\x80:", false, "", ""},  // above U+10FFFF
                     ScanCase{"ab\xE2\x82:", false, "", ""},        // truncated sequence
-                    ScanCase{"\x80:", false, "", ""}));            // lone continuation
+                    ScanCase{"\x80:", false, "", ""}),  // lone continuation
+    test::CaseName{});
 
 TEST(ScanHeaderField, EachFieldHasItsSeparatorAndError) {
     struct Case {
@@ -84,6 +90,10 @@ struct ProtocolCase {
     std::string_view rest;
 };
 
+void PrintTo(const ProtocolCase& c, std::ostream* out) {
+    *out << test::quoted(c.input);
+}
+
 class ProtocolTable : public testing::TestWithParam<ProtocolCase> {};
 
 TEST_P(ProtocolTable, MapsEachIdentifier) {
@@ -98,7 +108,7 @@ INSTANTIATE_TEST_SUITE_P(ParseAprsProtocol, ProtocolTable,
                          testing::Values(ProtocolCase{"KAADSB,qAS", KAVAPRSProtocol::KAADSB, "qAS"},
                                          ProtocolCase{"KAFLR,", KAVAPRSProtocol::KAFLR, ""},
                                          ProtocolCase{"KAVSKY,q,r", KAVAPRSProtocol::KAVSKY,
-                                                      "q,r"}));
+                                                      "q,r"}), test::CaseName{});
 
 TEST(ParseAprsProtocol, RejectsAnythingButAnExactName) {
     struct Case {

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "case_names.hpp"
 #include "parse.hpp"
 
 namespace kav {
@@ -20,6 +21,10 @@ struct IdMix {
     std::uint8_t prefix;
     std::uint32_t address;
 };
+
+void PrintTo(const IdMix& c, std::ostream* out) {
+    *out << test::quoted(c.tokens);
+}
 
 class IdFormsTest : public testing::TestWithParam<IdMix> {};
 
@@ -38,7 +43,8 @@ INSTANTIATE_TEST_SUITE_P(PlainAndOtherForms, IdFormsTest,
                                          IdMix{" id8D123456 id05+12345", 0x05, 0x012345},
                                          IdMix{" id06abcdefxyz", 0x06, 0xABCDEF},
                                          IdMix{" id3ADDA5BA", 0x3A, 0xDDA5BA},
-                                         IdMix{"id06ABCDEF +198fpm 0e", 0x06, 0xABCDEF}));
+                                         IdMix{"id06ABCDEF +198fpm 0e", 0x06, 0xABCDEF}),
+    test::CaseName{});
 
 TEST(IdFormsTest, ABadTokenAfterGoodOnesOfEitherFormRejectsTheLine) {
     for (const std::string_view tokens :

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "case_names.hpp"
 #include "parse_motion.hpp"
 #include "parse_position.hpp"
 
@@ -21,6 +22,10 @@ struct TimeCase {
     std::string_view rest;
     std::uint32_t seconds;
 };
+
+void PrintTo(const TimeCase& c, std::ostream* out) {
+    *out << test::quoted(c.rest);
+}
 
 class TimeOfDayField : public testing::TestWithParam<TimeCase> {};
 
@@ -38,13 +43,18 @@ INSTANTIATE_TEST_SUITE_P(ParseTimestamp, TimeOfDayField,
                                          TimeCase{"123456\xFFrest", 45296},
                                          TimeCase{"+71530h", 7 * 3600 + 15 * 60 + 30},
                                          TimeCase{"+7+1+3h", 7 * 3600 + 60 + 3},
-                                         TimeCase{"0959+9h", 9 * 3600 + 59 * 60 + 9}));
+                                         TimeCase{"0959+9h", 9 * 3600 + 59 * 60 + 9}),
+    test::CaseName{});
 
 struct CoordinateCase {
     std::string_view rest;
     CoordinateKind kind;
     double expected;
 };
+
+void PrintTo(const CoordinateCase& c, std::ostream* out) {
+    *out << test::quoted(c.rest);
+}
 
 class CoordinateField : public testing::TestWithParam<CoordinateCase> {};
 
@@ -78,7 +88,8 @@ INSTANTIATE_TEST_SUITE_P(ParseCoordinate, CoordinateField,
                                          CoordinateCase{"00000.00W", kLon, -0.0},
                                          CoordinateCase{"0000.00N", kLat, 0.0},
                                          CoordinateCase{"+4+1.e1N", kLat, 4.0 + 10.0 / 60.0},
-                                         CoordinateCase{"inf00.00E", kLon, HUGE_VAL}));
+                                         CoordinateCase{"inf00.00E", kLon, HUGE_VAL}),
+    test::CaseName{});
 
 TEST(ParseCoordinate, NanDegreesGiveNan) {
     const auto value = parse_coordinate("nan00.00E", CoordinateKind::Longitude);
@@ -123,6 +134,10 @@ struct MotionCase {
     std::string_view left;
 };
 
+void PrintTo(const MotionCase& c, std::ostream* out) {
+    *out << test::quoted(c.rest);
+}
+
 class MotionField : public testing::TestWithParam<MotionCase> {};
 
 TEST_P(MotionField, ReadsTheNumberAsWritten) {
@@ -146,7 +161,7 @@ INSTANTIATE_TEST_SUITE_P(ParseMotion, MotionField,
                                          MotionCase{parse_gps_altitude, "999999", 999999.0, ""},
                                          MotionCase{parse_gps_altitude, "-1e400", -HUGE_VAL, ""},
                                          MotionCase{parse_gps_altitude, "4e-324x", 0x1p-1074,
-                                                    "x"}));
+                                                    "x"}), test::CaseName{});
 
 TEST(ParseMotion, ShortAndMalformedFieldsFailAlike) {
     struct Case {

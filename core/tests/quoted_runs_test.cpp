@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "aprs_types.hpp"
+#include "case_names.hpp"
 
 namespace kav {
 namespace {
@@ -16,6 +17,10 @@ struct SpecialByte {
     std::string_view bytes;     // as it stands in the text
     std::string_view rendered;  // as it must appear between the quotes
 };
+
+void PrintTo(const SpecialByte& c, std::ostream* out) {
+    *out << test::quoted(c.bytes);
+}
 
 // One byte on each side of every border of the plain range, the two
 // metacharacters, and characters of several UTF-8 lengths.
@@ -62,7 +67,8 @@ TEST_P(QuotedRunTest, SpecialByteAtAnyPositionOfTheSteps) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllPositions, QuotedRunTest,
-                         testing::Combine(testing::ValuesIn(kSpecials), testing::Range(0, 48)));
+                         testing::Combine(testing::ValuesIn(kSpecials), testing::Range(0, 48)),
+    test::CaseName{});
 
 TEST(QuotedRunTest, TextsOfOneCharacterRepeated) {
     // Texts of nothing but one character, after a prefix already in the

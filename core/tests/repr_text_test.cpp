@@ -6,6 +6,7 @@
 #include <limits>
 #include <string>
 
+#include "case_names.hpp"
 #include "repr_text.hpp"
 
 namespace kav::repr {
@@ -15,6 +16,10 @@ struct DoubleCase {
     double value;
     std::string_view expected;
 };
+
+void PrintTo(const DoubleCase& c, std::ostream* out) {
+    *out << test::quoted(c.expected);
+}
 
 class AppendDoubleTest : public testing::TestWithParam<DoubleCase> {};
 
@@ -37,12 +42,16 @@ INSTANTIATE_TEST_SUITE_P(
         DoubleCase{1e16, "1e16"}, DoubleCase{1.25e17, "1.25e17"}, DoubleCase{5e-324, "5e-324"},
         DoubleCase{1.7976931348623157e308, "1.7976931348623157e308"},
         DoubleCase{123456789012345.6, "123456789012345.6"}, DoubleCase{std::nan(""), "NaN"},
-        DoubleCase{kInf, "inf"}, DoubleCase{-kInf, "-inf"}));
+        DoubleCase{kInf, "inf"}, DoubleCase{-kInf, "-inf"}), test::CaseName{});
 
 struct TimeCase {
     TimeOfDay time;
     std::string_view expected;
 };
+
+void PrintTo(const TimeCase& c, std::ostream* out) {
+    *out << test::quoted(c.expected);
+}
 
 class AppendTimeTest : public testing::TestWithParam<TimeCase> {};
 
@@ -62,7 +71,8 @@ INSTANTIATE_TEST_SUITE_P(Times, AppendTimeTest,
                                          TimeCase{{45296, 1}, "12:34:56.000000001"},
                                          // A leap second: second 59 with a whole second more.
                                          TimeCase{{86399, 1'000'000'000}, "23:59:60"},
-                                         TimeCase{{86399, 1'250'000'000}, "23:59:60.250"}));
+                                         TimeCase{{86399, 1'250'000'000}, "23:59:60.250"}),
+    test::CaseName{});
 
 TEST(TimeOfDayTest, LeapSecondSplitsOffItsFraction) {
     const struct {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "case_names.hpp"
 #include "utf8.hpp"
 
 namespace kav {
@@ -23,6 +24,10 @@ struct Utf8Case {
     std::string_view bytes;
     std::string lossy;  // expected lossy text; equal to `bytes` exactly when valid
 };
+
+void PrintTo(const Utf8Case& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class Utf8Test : public testing::TestWithParam<Utf8Case> {};
 
@@ -64,9 +69,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Utf8Case{
                         "StandardExample", "\x61\xF1\x80\x80\xE1\x80\xC2\x62\x80\x63\x80\xBF\x64",
                         "a" + repeat_fffd(3) + "b" + repeat_fffd(1) + "c" + repeat_fffd(2) + "d"}),
-    [](const testing::TestParamInfo<Utf8Case>& param_info) {
-        return std::string(param_info.param.name);
-    });
+    test::CaseName{});
 
 TEST(DecodeNextTest, StepsThroughEachCodePoint) {
     const std::string_view text = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";

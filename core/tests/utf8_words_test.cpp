@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "case_names.hpp"
 #include "utf8.hpp"
 
 namespace kav {
@@ -14,6 +15,10 @@ struct Sequence {
     std::string_view bytes;
     bool valid;
 };
+
+void PrintTo(const Sequence& c, std::ostream* out) {
+    *out << test::quoted(c.bytes);
+}
 
 constexpr Sequence kSequences[] = {
     {"\xc3\xa9", true},  {"\xe2\x82\xac", true},  {"\xf0\x9f\x9b\xa9", true},
@@ -33,7 +38,8 @@ TEST_P(Utf8WordTest, JudgedAlikeAtEveryOffset) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllOffsets, Utf8WordTest,
-                         testing::Combine(testing::ValuesIn(kSequences), testing::Range(0, 18)));
+                         testing::Combine(testing::ValuesIn(kSequences), testing::Range(0, 18)),
+    test::CaseName{});
 
 }  // namespace
 }  // namespace kav
