@@ -123,6 +123,11 @@ def time_feed(port: int, lines: int) -> tuple[int, float, float]:
     return full_lines, wall, cpu
 
 
+
+def _per(lines: int, seconds: float) -> float:
+    """Lines a second; a run too short for the clock to see counts as a nanosecond."""
+    return lines / max(seconds, 1e-9)
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--lines", type=int, default=1_000_000)
@@ -147,12 +152,12 @@ def main() -> None:
         samples["decode"].append((args.lines, *time_decode(burst)))
         samples["feed"].append(time_feed(port, args.lines))
         print(f"repetition {repetition + 1}: " + ", ".join(
-            f"{name} {s[-1][0] / s[-1][1]:,.0f} lines/s" for name, s in samples.items()), file=sys.stderr)
+            f"{name} {_per(s[-1][0], s[-1][1]):,.0f} lines/s" for name, s in samples.items()), file=sys.stderr)
     server.join(10)
     listener.close()
 
-    rate = {name: statistics.median(n / wall for n, wall, _ in s) for name, s in samples.items()}
-    cpu_rate = {name: statistics.median(n / max(cpu, 1e-9) for n, _, cpu in s) for name, s in samples.items()}
+    rate = {name: statistics.median(_per(n, wall) for n, wall, _ in s) for name, s in samples.items()}
+    cpu_rate = {name: statistics.median(_per(n, cpu) for n, _, cpu in s) for name, s in samples.items()}
     print(f"{args.lines:,} lines ({len(burst) / 1e6:.1f} MB), {args.repetitions} repetitions, medians;"
           f" client on core {client_core}, server on core {server_core}")
     print(f"  {'':7} {'lines/s':>12} {'lines/CPU s':>12}")
