@@ -59,6 +59,11 @@ PendingError PendingError::new_error(PyObject* type, std::string message) {
     return PendingError(Kind::Deferred, type, std::move(message));
 }
 
+PendingError PendingError::new_error(PyObject* type, Ref message) {
+    if (!message) return fetch();
+    return PendingError(Kind::Deferred, type, std::string(), std::move(message));
+}
+
 PendingError PendingError::fetch() {
     PyObject* type = nullptr;
     PyObject* value = nullptr;
@@ -99,7 +104,7 @@ bool PendingError::is_exactly(PyObject* type) const noexcept {
 PendingError PendingError::with_argument_prefix(std::string_view name) && {
     if (!is_exactly(PyExc_TypeError)) return std::move(*this);
     std::string prefix = "argument '" + std::string(name) + "': ";
-    if (kind_ == Kind::Deferred) {
+    if (kind_ == Kind::Deferred && !text_) {
         message_.insert(0, prefix);
         return std::move(*this);
     }
@@ -118,7 +123,7 @@ void PendingError::restore() && noexcept {
             PyErr_Restore(type_.release(), value_.release(), traceback_.release());
             return;
         case Kind::Deferred: {
-            Ref text = new_str(message_);
+            Ref text = text_ ? std::move(text_) : new_str(message_);
             if (text) PyErr_SetObject(deferred_type_, text.get());
             return;
         }

@@ -22,6 +22,9 @@ class PendingError {
     // live as long as the process; the exception is built from `message` only
     // when it is raised.
     static PendingError new_error(PyObject* type, std::string message);
+    // The same with the message already made as a str; a null `message` (its
+    // making failed) gives the interpreter's current exception instead.
+    static PendingError new_error(PyObject* type, Ref message);
     // Takes over the interpreter's current exception. Should an interpreter
     // call have failed without setting one, the result is a SystemError.
     static PendingError fetch();
@@ -49,8 +52,11 @@ class PendingError {
 
   private:
     enum class Kind : unsigned char { Deferred, Fetched, Internal };
-    PendingError(Kind kind, PyObject* deferred_type, std::string message) noexcept
-        : kind_(kind), deferred_type_(deferred_type), message_(std::move(message)) {}
+    PendingError(Kind kind, PyObject* deferred_type, std::string message, Ref text = {}) noexcept
+        : kind_(kind),
+          deferred_type_(deferred_type),
+          message_(std::move(message)),
+          text_(std::move(text)) {}
     PendingError(Ref type, Ref value, Ref traceback) noexcept
         : kind_(Kind::Fetched),
           type_(std::move(type)),
@@ -60,6 +66,7 @@ class PendingError {
     Kind kind_;
     PyObject* deferred_type_ = nullptr;  // Deferred: process-lifetime class, not owned
     std::string message_;                // Deferred and Internal
+    Ref text_;                           // Deferred, when made already (then no message_)
     Ref type_, value_, traceback_;       // Fetched: as PyErr_Fetch gave them
 };
 
