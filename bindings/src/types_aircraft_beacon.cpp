@@ -8,6 +8,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "beacon_columns.hpp"
 #include "binding_conventions.hpp"
 #include "record_fields.hpp"
 #include "time_of_day_conversion.hpp"
@@ -66,6 +67,29 @@ using Fields = FieldTable<
           "The unique `KAVBeaconID` extracted from the message extension.">>;
 
 static_assert(Fields::parameters == AircraftBeaconClass::parameters);
+
+// The decoded tables (Arrow columns, JSON lines, CSV) hold the same fields in
+// the same order: the line number first, then these attributes, the beacon
+// ID flattened into its prefix's four attributes and the address.
+constexpr bool columns_follow_the_attributes() {
+    const auto& columns = kav::BeaconColumns::kNames;
+    std::size_t next = 0;
+    auto is_next = [&](std::string_view name) {
+        return next < columns.size() && columns[next++] == name;
+    };
+    bool same = is_next("line_number");
+    for (const std::string_view name : Fields::parameters) {
+        if (name != "kav_beacon_id") {
+            same = same && is_next(name);
+            continue;
+        }
+        for (const std::string_view part : KAVIDPrefixClass::parameters) same = same && is_next(part);
+        same = same && is_next("address");
+    }
+    return same && next == columns.size();
+}
+static_assert(columns_follow_the_attributes(),
+              "kav::BeaconColumns (beacon_columns.hpp) lists the beacon's attributes, in order");
 
 PyType_Slot slots[] = {
     {Py_tp_alloc, reinterpret_cast<void*>(&alloc_entry<AircraftBeaconClass>)},
