@@ -11,7 +11,6 @@
 
 #include "beacon_errors.hpp"
 #include "binding_conventions.hpp"
-#include "module_add.hpp"
 #include "parse.hpp"
 #include "types_aircraft_beacon.hpp"
 
@@ -36,7 +35,7 @@ constexpr const char* kDoc =
     "  * The required KAV Beacon ID is missing from the message.";
 
 constexpr std::array<std::string_view, 1> kParameters{"input"};
-constexpr Signature kSignature{"", "parse_kav_aprs_aircraft_beacon", kParameters};
+constexpr Signature kSignature{"", kParseFunctionName, kParameters};
 
 // A sequence's length only sizes the first allocation. Beacon lines are short,
 // and a __len__ that reports an absurd size must not make the call reserve it.
@@ -119,10 +118,7 @@ PyObject* parse_entry(PyObject* /*unused_self*/, PyObject* const* args, Py_ssize
         KAV_PY_TRY(match_arguments(kSignature, args, nargs, kwnames, arguments));
         PyObject* input = arguments[0];
         // A bytes object, the input of nearly every call, is parsed in place;
-        // its buffer stays alive and unchanged for the call. Its view goes
-        // straight to the parser: passed through a result that could also
-        // hold a copy, it was stored in two halves and read back whole, which
-        // stalled every call.
+        // its buffer stays alive and unchanged for the call.
         if (PyBytes_Check(input)) {
             char* data = nullptr;
             Py_ssize_t size = 0;
@@ -138,7 +134,7 @@ PyObject* parse_entry(PyObject* /*unused_self*/, PyObject* const* args, Py_ssize
 // function checks for them and falls back to its generic call for any other
 // (METH_STATIC, say), which on 3.11 costs a valid line a sixth of its price.
 PyMethodDef parse_method = {
-    "parse_kav_aprs_aircraft_beacon",
+    kParseFunctionName.data(),
     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&parse_entry)),
     METH_FASTCALL | METH_KEYWORDS,
     kDoc,
@@ -146,18 +142,14 @@ PyMethodDef parse_method = {
 
 }  // namespace
 
-PyResult<Done> add_parse_function(PyObject* module) {
+PyResult<Ref> new_parse_function(PyObject* module) {
     Ref module_name = Ref::steal(PyModule_GetNameObject(module));
     if (!module_name) return fail_fetched();
     // No self: the function does not hold the module, and its __self__ is None.
     Ref function =
         Ref::steal(PyCMethod_New(&parse_method, nullptr, module_name.get(), nullptr));
     if (!function) return fail_fetched();
-    KAV_PY_TRY_ASSIGN(PyObject * name_attribute, interned(Name::name));
-    Ref name = Ref::steal(PyObject_GetAttr(function.get(), name_attribute));
-    if (!name) return fail_fetched();
-    if (!PyUnicode_Check(name.get())) return fail(type_mismatch(name.get(), "str"));
-    return add_to_module(module, name.get(), function.get());
+    return function;
 }
 
 }  // namespace kav::py
