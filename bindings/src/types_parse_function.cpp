@@ -86,11 +86,10 @@ PyResult<std::string> copied_line_bytes(PyObject* input) {
 }
 
 // The ValueError of a line that does not parse, its str made straight from
-// the rendered message. The rendering goes to one buffer kept for the life of
-// the process, so that a bad line allocates for its str alone: the message's
-// growth and release would cost a third of the raise. The interpreter lock,
-// held from here to the str, keeps the buffer to one user; it is a lock every
-// interpreter that imports this module shares.
+// the rendered message. The message is rendered into one buffer kept for the
+// life of the process, so that a bad line allocates its str and nothing else.
+// The interpreter lock, held from here to the str, keeps the buffer to one
+// user; it is a lock every interpreter that imports this module shares.
 PendingError parse_failure(const kav::BeaconParseError& error) {
     static std::string message;
     message.clear();
@@ -131,10 +130,10 @@ PyObject* parse_entry(PyObject* /*unused_self*/, PyObject* const* args, Py_ssize
 }
 
 // Exactly these flags: the interpreter's specialised call of a built-in
-// function checks for them and falls back to its generic call for any other
-// (METH_STATIC, say), which on 3.11 costs a valid line a sixth of its price.
+// function checks for them, and any other set (METH_STATIC among them) sends
+// every call through its slower generic path.
 PyMethodDef parse_method = {
-    kParseFunctionName.data(),
+    kParseFunctionName,
     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&parse_entry)),
     METH_FASTCALL | METH_KEYWORDS,
     kDoc,
