@@ -65,6 +65,10 @@ done
 declare -A core
 for case in parse parse_bad; do
     core[$case]=$(( core_per_pass[$case] / lines[$case] ))
+    if [ "${core[$case]}" -le 0 ]; then
+        echo "error: the core's functions ($core_functions) not found in the module's symbols" >&2
+        exit 1
+    fi
     printf '%-34s %12d\n' "$case: of which the core" "${core[$case]}"
     json+=", \"${case}_core\": ${core[$case]}"
 done
