@@ -103,7 +103,7 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = instance_spec<AircraftBeaconClass>("builtins.AircraftBeacon", slots);
+PyType_Spec spec = instance_spec<AircraftBeaconClass>(slots);
 
 }  // namespace
 

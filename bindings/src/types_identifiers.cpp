@@ -30,7 +30,7 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = instance_spec<ICAOAddressClass>("builtins.ICAOAddress", slots);
+PyType_Spec spec = instance_spec<ICAOAddressClass>(slots);
 
 }  // namespace
 }  // namespace icao_address
@@ -101,7 +101,7 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = instance_spec<KAVIDPrefixClass>("builtins.KAVIDPrefix", slots);
+PyType_Spec spec = instance_spec<KAVIDPrefixClass>(slots);
 
 }  // namespace
 }  // namespace prefix
@@ -154,7 +154,7 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = instance_spec<KAVBeaconIDClass>("builtins.KAVBeaconID", slots);
+PyType_Spec spec = instance_spec<KAVBeaconIDClass>(slots);
 
 }  // namespace
 }  // namespace beacon_id

@@ -1,6 +1,6 @@
 // The module kav_aprs_parser_pyo3 (multi-phase initialisation): its one
 // execution step fills it with the parse function and the seven classes.
-#include <string_view>
+#include <string>
 
 #include "binding_conventions.hpp"
 #include "types_aircraft_beacon.hpp"
@@ -42,9 +42,14 @@ PyResult<Done> add(PyObject* module, std::string_view name, PyObject* object) {
     return done;
 }
 
-PyResult<Done> add_class(PyObject* module, std::string_view name, PyResult<PyTypeObject*> type) {
+// A class, under its own __name__.
+PyResult<Done> add_class(PyObject* module, PyResult<PyTypeObject*> type) {
     if (!type) return fail(std::move(type).error());
-    return add(module, name, reinterpret_cast<PyObject*>(type.value()));
+    PyObject* object = reinterpret_cast<PyObject*>(type.value());
+    Ref name = Ref::steal(PyObject_GetAttrString(object, "__name__"));
+    if (!name) return fail_fetched();
+    KAV_PY_TRY_ASSIGN(std::string text, to_text(name.get()));
+    return add(module, text, object);
 }
 
 // Additions in the order __all__ lists them.
@@ -54,13 +59,13 @@ PyResult<Done> fill_module(PyObject* module) {
     }
     KAV_PY_TRY_ASSIGN(Ref parse_function, new_parse_function(module));
     KAV_PY_TRY(add(module, kParseFunctionName, parse_function.get()));
-    KAV_PY_TRY(add_class(module, "AircraftBeacon", AircraftBeaconClass::type()));
-    KAV_PY_TRY(add_class(module, "ICAOAddress", ICAOAddressClass::type()));
-    KAV_PY_TRY(add_class(module, "KAVAddressType", enum_type<kav::KAVAddressType>()));
-    KAV_PY_TRY(add_class(module, "KAVAircraftType", enum_type<kav::KAVAircraftType>()));
-    KAV_PY_TRY(add_class(module, "KAVAPRSProtocol", enum_type<kav::KAVAPRSProtocol>()));
-    KAV_PY_TRY(add_class(module, "KAVBeaconID", KAVBeaconIDClass::type()));
-    KAV_PY_TRY(add_class(module, "KAVIDPrefix", KAVIDPrefixClass::type()));
+    KAV_PY_TRY(add_class(module, AircraftBeaconClass::type()));
+    KAV_PY_TRY(add_class(module, ICAOAddressClass::type()));
+    KAV_PY_TRY(add_class(module, enum_type<kav::KAVAddressType>()));
+    KAV_PY_TRY(add_class(module, enum_type<kav::KAVAircraftType>()));
+    KAV_PY_TRY(add_class(module, enum_type<kav::KAVAPRSProtocol>()));
+    KAV_PY_TRY(add_class(module, KAVBeaconIDClass::type()));
+    KAV_PY_TRY(add_class(module, KAVIDPrefixClass::type()));
     return done;
 }
 
