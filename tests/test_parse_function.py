@@ -4,6 +4,7 @@ import array
 import datetime
 import inspect
 import os
+import pickle
 import subprocess
 import sys
 
@@ -195,28 +196,47 @@ def test_argument_matching(call, message):
     assert str(info.value) == message
 
 
-@pytest.mark.parametrize(
-    "line, message",
-    [
-        (b"", 'Parse error: ParseError(InvalidCallsign(APRSParseContext '
-              '{ input: "", message: "invalid callsign" }))'),
-        (b"X1>KAFLR,qAS,RX1:/123456h4630.00N/00830.00E'090/050/A=001000",
-         "Parse error: MissingKAVBeaconID"),
-        (b"X>KAFLR", 'Parse error: ParseError(UnknownError("KAFLR"))'),
-        (b"\xff>KAFLR",
-         'Parse error: ParseError(InvalidCallsign(APRSParseContext '
-         '{ input: "\ufffd>KAFLR", message: "invalid callsign" }))'),
-        (b'X>"\n\t,',
-         'Parse error: ParseError(InvalidKAVAprsProtocol(APRSParseContext '
-         '{ input: "\\"\\n\\t", message: "Unsupported KAV APRS Protocol" }))'),
-    ],
-    ids=["empty", "no-id", "unknown", "invalid-utf8", "escaped"],
-)
+FAILURES = [
+    (b"", 'Parse error: ParseError(InvalidCallsign(APRSParseContext '
+          '{ input: "", message: "invalid callsign" }))'),
+    (b"X1>KAFLR,qAS,RX1:/123456h4630.00N/00830.00E'090/050/A=001000",
+     "Parse error: MissingKAVBeaconID"),
+    (b"X>KAFLR", 'Parse error: ParseError(UnknownError("KAFLR"))'),
+    (b"\xff>KAFLR",
+     'Parse error: ParseError(InvalidCallsign(APRSParseContext '
+     '{ input: "\ufffd>KAFLR", message: "invalid callsign" }))'),
+    (b'X>"\n\t,',
+     'Parse error: ParseError(InvalidKAVAprsProtocol(APRSParseContext '
+     '{ input: "\\"\\n\\t", message: "Unsupported KAV APRS Protocol" }))'),
+]
+FAILURE_IDS = ["empty", "no-id", "unknown", "invalid-utf8", "escaped"]
+
+
+@pytest.mark.parametrize("line, message", FAILURES, ids=FAILURE_IDS)
 def test_parse_failure_is_a_plain_valueerror(line, message):
     with pytest.raises(ValueError) as info:
         parse(line)
     assert type(info.value) is ValueError
     assert info.value.args == (message,)
+
+
+def test_each_failure_has_its_own_message():
+    # Shorter messages after longer ones and back: no text carries over.
+    for line, message in FAILURES + FAILURES[::-1]:
+        with pytest.raises(ValueError) as info:
+            parse(line)
+        assert info.value.args == (message,)
+
+
+def test_failure_inside_a_handler_chains_the_handled_exception():
+    try:
+        raise KeyError("outer")
+    except KeyError as handled:
+        outer = handled
+        with pytest.raises(ValueError) as info:
+            parse(b"")
+    assert info.value.__context__ is outer
+    assert info.value.__cause__ is None
 
 
 def test_function_object():
@@ -226,6 +246,9 @@ def test_function_object():
     assert parse.__text_signature__ == "(input)"
     assert str(inspect.signature(parse)) == "(input)"
     assert kav_aprs_parser_pyo3.parse_kav_aprs_aircraft_beacon is parse
+    assert parse.__qualname__ == "parse_kav_aprs_aircraft_beacon"
+    assert repr(parse) == "<built-in function parse_kav_aprs_aircraft_beacon>"
+    assert pickle.loads(pickle.dumps(parse)) is parse
 
 
 def test_docstring():

@@ -40,56 +40,43 @@ class BorrowFlag {
     std::atomic<std::int32_t> count_{0};
 };
 
-// The errors a refused borrow raises.
-inline PendingError already_mutably_borrowed() {
-    return PendingError::new_error(PyExc_RuntimeError, "Already mutably borrowed");
-}
-inline PendingError already_borrowed() {
-    return PendingError::new_error(PyExc_RuntimeError, "Already borrowed");
-}
-
-// A held shared borrow (reader), released when the guard goes away.
-class SharedBorrow {
+// A held borrow, released when the guard goes away: shared (a reader) or
+// exclusive (a writer). Take an exclusive borrow only after every conversion
+// that may run Python code, so that no Python code runs while it is held.
+template <bool Exclusive>
+class Borrow {
   public:
-    // Empty when the flag is held exclusively.
-    static SharedBorrow try_take(BorrowFlag& flag) noexcept {
-        return SharedBorrow(flag.try_share() ? &flag : nullptr);
+    // Empty when the flag refuses it.
+    static Borrow try_take(BorrowFlag& flag) noexcept {
+        const bool taken = Exclusive ? flag.try_exclusive() : flag.try_share();
+        return Borrow(taken ? &flag : nullptr);
     }
-    static PyResult<SharedBorrow> take(BorrowFlag& flag) {
-        SharedBorrow borrow = try_take(flag);
-        if (!borrow) return fail(already_mutably_borrowed());
+    static PyResult<Borrow> take(BorrowFlag& flag) {
+        Borrow borrow = try_take(flag);
+        if (!borrow) {
+            return fail(PyExc_RuntimeError,
+                        Exclusive ? "Already borrowed" : "Already mutably borrowed");
+        }
         return borrow;
     }
-    SharedBorrow(SharedBorrow&& other) noexcept : flag_(std::exchange(other.flag_, nullptr)) {}
-    SharedBorrow& operator=(SharedBorrow&&) = delete;
-    ~SharedBorrow() {
-        if (flag_ != nullptr) flag_->release_share();
+    Borrow(Borrow&& other) noexcept : flag_(std::exchange(other.flag_, nullptr)) {}
+    Borrow& operator=(Borrow&&) = delete;
+    ~Borrow() {
+        if (flag_ == nullptr) return;
+        if constexpr (Exclusive) {
+            flag_->release_exclusive();
+        } else {
+            flag_->release_share();
+        }
     }
     explicit operator bool() const noexcept { return flag_ != nullptr; }
 
   private:
-    explicit SharedBorrow(BorrowFlag* flag) noexcept : flag_(flag) {}
+    explicit Borrow(BorrowFlag* flag) noexcept : flag_(flag) {}
     BorrowFlag* flag_;
 };
 
-// A held exclusive borrow (writer). Take it only after every conversion that
-// may run Python code, so that no Python code runs while it is held.
-class ExclusiveBorrow {
-  public:
-    static PyResult<ExclusiveBorrow> take(BorrowFlag& flag) {
-        if (!flag.try_exclusive()) return fail(already_borrowed());
-        return ExclusiveBorrow(&flag);
-    }
-    ExclusiveBorrow(ExclusiveBorrow&& other) noexcept
-        : flag_(std::exchange(other.flag_, nullptr)) {}
-    ExclusiveBorrow& operator=(ExclusiveBorrow&&) = delete;
-    ~ExclusiveBorrow() {
-        if (flag_ != nullptr) flag_->release_exclusive();
-    }
-
-  private:
-    explicit ExclusiveBorrow(BorrowFlag* flag) noexcept : flag_(flag) {}
-    BorrowFlag* flag_;
-};
+using SharedBorrow = Borrow<false>;
+using ExclusiveBorrow = Borrow<true>;
 
 }  // namespace kav::py

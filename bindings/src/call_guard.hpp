@@ -18,23 +18,23 @@
 namespace kav::py {
 
 namespace detail {
+inline void raise_internal_failure(const char* what) noexcept {
+    try {
+        PendingError::internal_failure(what).restore();
+    } catch (...) {
+        PyErr_NoMemory();
+    }
+}
+
 inline void raise_escaped_exception() noexcept {
     try {
         throw;
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::exception& error) {
-        try {
-            PendingError::internal_failure(error.what()).restore();
-        } catch (...) {
-            PyErr_NoMemory();
-        }
+        raise_internal_failure(error.what());
     } catch (...) {
-        try {
-            PendingError::internal_failure("unknown C++ exception").restore();
-        } catch (...) {
-            PyErr_NoMemory();
-        }
+        raise_internal_failure("unknown C++ exception");
     }
 }
 }  // namespace detail

@@ -1,21 +1,18 @@
-// Shared converters and the type-mismatch TypeError.
+// Shared converters, the type-mismatch TypeError and attribute lookup.
 #include "converters.hpp"
 
 #include <limits>
 #include <optional>
 #include <utility>
 
-#include "interned_names.hpp"
 
 namespace kav::py {
 
 namespace {
 
 // The UTF-8 text of a str attribute of `object`; nothing on any failure.
-std::optional<std::string> str_attribute(PyObject* object, Name name) {
-    PyResult<PyObject*> attribute_name = interned(name);
-    if (!attribute_name) return std::nullopt;
-    Ref value = Ref::steal(PyObject_GetAttr(object, attribute_name.value()));
+std::optional<std::string> str_attribute(PyObject* object, const char* name) {
+    Ref value = Ref::steal(PyObject_GetAttrString(object, name));
     Py_ssize_t size = 0;
     const char* data = value && PyUnicode_Check(value.get())
                            ? PyUnicode_AsUTF8AndSize(value.get(), &size)
@@ -34,13 +31,13 @@ PyObject* type_of(PyObject* object) noexcept {
 // Numpy's boolean scalar type: module "numpy", named "bool_" (or "bool" from
 // numpy 2 on). Recognised by name so that numpy need not be imported.
 bool is_numpy_bool(PyObject* object) {
-    if (str_attribute(type_of(object), Name::module) != "numpy") return false;
-    std::optional<std::string> name = str_attribute(type_of(object), Name::name);
+    if (str_attribute(type_of(object), "__module__") != "numpy") return false;
+    std::optional<std::string> name = str_attribute(type_of(object), "__name__");
     return name == "bool_" || name == "bool";
 }
 
 PyResult<bool> numpy_bool_value(PyObject* object) {
-    KAV_PY_TRY_ASSIGN(Ref method, attribute_if_present(object, Name::bool_method));
+    KAV_PY_TRY_ASSIGN(Ref method, attribute_if_present(object, "__bool__"));
     if (!method) {
         Ref type_text = Ref::steal(PyObject_Str(type_of(object)));
         if (!type_text) return fail_fetched();
@@ -63,7 +60,7 @@ PendingError type_mismatch(PyObject* object, std::string_view target) {
     if (object == Py_None) {
         message += "None' is not";
     } else {
-        message += str_attribute(type_of(object), Name::qualname)
+        message += str_attribute(type_of(object), "__qualname__")
                        .value_or("<failed to extract type name>");
         message += "' object is not";
     }
@@ -76,7 +73,16 @@ PendingError type_mismatch(PyObject* object, std::string_view target) {
 PendingError type_mismatch(PyObject* object, PyObject* target_type) {
     return type_mismatch(
         object,
-        str_attribute(target_type, Name::qualname).value_or("<failed to extract type name>"));
+        str_attribute(target_type, "__qualname__").value_or("<failed to extract type name>"));
+}
+
+PyResult<Ref> attribute_if_present(PyObject* object, const char* name) {
+    Ref attribute = Ref::steal(PyObject_GetAttrString(object, name));
+    if (!attribute) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return fail_fetched();
+        PyErr_Clear();
+    }
+    return attribute;
 }
 
 PyResult<std::string> to_text(PyObject* object) {

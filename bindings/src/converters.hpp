@@ -20,6 +20,10 @@ PendingError type_mismatch(PyObject* object, std::string_view target);
 // The same, with the target named by its class's __qualname__.
 PendingError type_mismatch(PyObject* object, PyObject* target_type);
 
+// The attribute `name` of `object`; an empty Ref when the object has no such
+// attribute (AttributeError), any other lookup error as a failure.
+PyResult<Ref> attribute_if_present(PyObject* object, const char* name);
+
 // str or a subclass, as a copy of its UTF-8 encoding.
 PyResult<std::string> to_text(PyObject* object);
 // Anything float() of the interpreter's C API accepts.

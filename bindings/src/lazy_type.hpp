@@ -2,6 +2,8 @@
 // and kept for the life of the process.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <span>
 #include <string_view>
@@ -25,12 +27,22 @@ struct ClassAttributes {
 // subclassed) and no GC flag (instances reference no other Python objects).
 inline constexpr unsigned int kClassFlags = Py_TPFLAGS_DEFAULT;
 
-// The PyType_Spec of a class whose instances hold a Class::Value; `name` is
-// "builtins.<class name>", so the class reports "builtins" as its module.
-template <class Class>
-constexpr PyType_Spec instance_spec(const char* name, PyType_Slot* slots,
-                                    unsigned int extra_flags = 0) noexcept {
-    return {name, static_cast<int>(sizeof(InstanceOf<Class>)), 0, kClassFlags | extra_flags, slots};
+// "builtins.<class name>", NUL-terminated: the name a spec gives its class,
+// so that the class reports "builtins" as its module.
+template <BindingClass Class>
+inline constexpr auto kQualifiedName = [] {
+    constexpr std::string_view module = "builtins.";
+    std::array<char, module.size() + Class::name.size() + 1> text{};
+    std::copy(module.begin(), module.end(), text.begin());
+    std::copy(Class::name.begin(), Class::name.end(), text.begin() + module.size());
+    return text;
+}();
+
+// The PyType_Spec of a class whose instances hold a Class::Value.
+template <BindingClass Class>
+constexpr PyType_Spec instance_spec(PyType_Slot* slots, unsigned int extra_flags = 0) noexcept {
+    return {kQualifiedName<Class>.data(), static_cast<int>(sizeof(InstanceOf<Class>)), 0,
+            kClassFlags | extra_flags, slots};
 }
 
 class LazyType {

@@ -33,10 +33,8 @@ PyObject* internal_failure_class() noexcept {
 }
 
 // An exception object of class `type` with `message` as its one argument.
-Ref make_exception(PyObject* type, std::string_view message) {
-    Ref text = new_str(message);
-    if (!text) return {};
-    Ref args = Ref::steal(PyTuple_Pack(1, text.get()));
+Ref make_exception(PyObject* type, PyObject* message) {
+    Ref args = Ref::steal(PyTuple_Pack(1, message));
     if (!args) return {};
     return Ref::steal(PyObject_Call(type, args.get(), nullptr));
 }
@@ -55,8 +53,13 @@ std::string text_of(PyObject* exception) {
 
 }  // namespace
 
-PendingError PendingError::new_error(PyObject* type, std::string message) {
-    return PendingError(Kind::Deferred, type, std::move(message));
+PendingError PendingError::new_error(PyObject* type, std::string_view message) {
+    return new_error(type, new_str(message));
+}
+
+PendingError PendingError::new_error(PyObject* type, Ref message) {
+    if (!message) return fetch();
+    return PendingError(Kind::Deferred, Ref::borrow(type), std::move(message));
 }
 
 PendingError PendingError::fetch() {
@@ -67,49 +70,49 @@ PendingError PendingError::fetch() {
     if (type == nullptr) {
         return new_error(PyExc_SystemError, "attempted to fetch exception but none was set");
     }
-    return PendingError(Ref::steal(type), Ref::steal(value), Ref::steal(traceback));
+    return PendingError(Kind::Fetched, Ref::steal(type), Ref::steal(value), Ref::steal(traceback));
 }
 
-PendingError PendingError::internal_failure(std::string message) {
+PendingError PendingError::internal_failure(std::string_view message) {
     if (message.empty()) message = "internal failure";
-    std::fprintf(stderr, "kav_aprs_parser_pyo3: internal failure: %s\n", message.c_str());
-    return PendingError(Kind::Internal, nullptr, std::move(message));
+    std::fprintf(stderr, "kav_aprs_parser_pyo3: internal failure: %.*s\n",
+                 static_cast<int>(message.size()), message.data());
+    Ref text = new_str(message);
+    if (!text) return fetch();
+    return PendingError(Kind::Internal, Ref(), std::move(text));
 }
 
-PendingError PendingError::caused_by(PyObject* type, std::string message, PendingError cause) {
-    Ref exception = make_exception(type, message);
+PendingError PendingError::caused_by(PyObject* type, std::string_view message,
+                                     PendingError cause) {
+    Ref text = new_str(message);
+    Ref exception = text ? make_exception(type, text.get()) : Ref();
     if (!exception) return fetch();
     Ref cause_object = std::move(cause).into_exception();
     if (cause_object) PyException_SetCause(exception.get(), cause_object.release());
-    return PendingError(Ref::borrow(type), std::move(exception), Ref());
+    return PendingError(Kind::Fetched, Ref::borrow(type), std::move(exception));
 }
 
 bool PendingError::is_exactly(PyObject* type) const noexcept {
-    switch (kind_) {
-        case Kind::Deferred:
-            return deferred_type_ == type;
-        case Kind::Fetched:
-            return type_.get() == type;
-        case Kind::Internal:
-            return false;
-    }
-    return false;
+    return kind_ != Kind::Internal && type_.get() == type;
 }
 
 PendingError PendingError::with_argument_prefix(std::string_view name) && {
     if (!is_exactly(PyExc_TypeError)) return std::move(*this);
     std::string prefix = "argument '" + std::string(name) + "': ";
     if (kind_ == Kind::Deferred) {
-        message_.insert(0, prefix);
-        return std::move(*this);
+        Ref text = new_str(prefix);
+        if (!text) return fetch();
+        return new_error(PyExc_TypeError,
+                         Ref::steal(PyUnicode_Concat(text.get(), value_.get())));
     }
     Ref original = std::move(*this).into_exception();
     if (!original) return fetch();
     Ref cause = Ref::steal(PyException_GetCause(original.get()));
-    Ref replacement = make_exception(PyExc_TypeError, prefix + text_of(original.get()));
+    Ref text = new_str(prefix + text_of(original.get()));
+    Ref replacement = text ? make_exception(PyExc_TypeError, text.get()) : Ref();
     if (!replacement) return fetch();
     if (cause) PyException_SetCause(replacement.get(), cause.release());
-    return PendingError(Ref::borrow(PyExc_TypeError), std::move(replacement), Ref());
+    return PendingError(Kind::Fetched, Ref::borrow(PyExc_TypeError), std::move(replacement));
 }
 
 void PendingError::restore() && noexcept {
@@ -117,17 +120,12 @@ void PendingError::restore() && noexcept {
         case Kind::Fetched:
             PyErr_Restore(type_.release(), value_.release(), traceback_.release());
             return;
-        case Kind::Deferred: {
-            Ref text = new_str(message_);
-            if (text) PyErr_SetObject(deferred_type_, text.get());
+        case Kind::Deferred:
+            PyErr_SetObject(type_.get(), value_.get());
             return;
-        }
-        case Kind::Internal: {
-            PyObject* type = internal_failure_class();
-            Ref text = new_str(message_);
-            if (text) PyErr_SetObject(type, text.get());
+        case Kind::Internal:
+            PyErr_SetObject(internal_failure_class(), value_.get());
             return;
-        }
     }
 }
 

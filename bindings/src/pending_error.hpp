@@ -18,19 +18,22 @@ namespace kav::py {
 
 class PendingError {
   public:
-    // `type` is one of the interpreter's exception classes (PyExc_*), which
-    // live as long as the process; the exception is built from `message` only
-    // when it is raised.
-    static PendingError new_error(PyObject* type, std::string message);
+    // `type` is one of the interpreter's exception classes (PyExc_*); the
+    // exception itself is made only when it is raised, from the message as a
+    // str. Should there be no memory for that str, the result is MemoryError.
+    static PendingError new_error(PyObject* type, std::string_view message);
+    // The same with the message made already; a null `message` (its making
+    // failed) gives the interpreter's current exception instead.
+    static PendingError new_error(PyObject* type, Ref message);
     // Takes over the interpreter's current exception. Should an interpreter
     // call have failed without setting one, the result is a SystemError.
     static PendingError fetch();
     // A broken invariant of this module. Writes a diagnostic to standard error
     // now; raised as the internal-failure class, which derives directly from
     // BaseException so that `except Exception` does not swallow it.
-    static PendingError internal_failure(std::string message);
+    static PendingError internal_failure(std::string_view message);
     // A `type` exception with `message` whose __cause__ is `cause`.
-    static PendingError caused_by(PyObject* type, std::string message, PendingError cause);
+    static PendingError caused_by(PyObject* type, std::string_view message, PendingError cause);
 
     PendingError(PendingError&&) noexcept = default;
     PendingError& operator=(PendingError&&) noexcept = default;
@@ -48,19 +51,19 @@ class PendingError {
     Ref into_exception() &&;
 
   private:
+    // Deferred: raised as type_(value_), value_ the message (a str), with the
+    //   exception being handled as its __context__, as any raise does.
+    // Fetched: type_, value_ and traceback_ as PyErr_Fetch gave them.
+    // Internal: raised as the internal-failure class, value_ the message.
     enum class Kind : unsigned char { Deferred, Fetched, Internal };
-    PendingError(Kind kind, PyObject* deferred_type, std::string message) noexcept
-        : kind_(kind), deferred_type_(deferred_type), message_(std::move(message)) {}
-    PendingError(Ref type, Ref value, Ref traceback) noexcept
-        : kind_(Kind::Fetched),
+    PendingError(Kind kind, Ref type, Ref value, Ref traceback = {}) noexcept
+        : kind_(kind),
           type_(std::move(type)),
           value_(std::move(value)),
           traceback_(std::move(traceback)) {}
 
     Kind kind_;
-    PyObject* deferred_type_ = nullptr;  // Deferred: process-lifetime class, not owned
-    std::string message_;                // Deferred and Internal
-    Ref type_, value_, traceback_;       // Fetched: as PyErr_Fetch gave them
+    Ref type_, value_, traceback_;
 };
 
 // The result of every fallible step of this layer.
@@ -74,8 +77,8 @@ inline constexpr Done done{};
 inline kav::Err<PendingError> fail(PendingError error) {
     return {std::move(error)};
 }
-inline kav::Err<PendingError> fail(PyObject* type, std::string message) {
-    return fail(PendingError::new_error(type, std::move(message)));
+inline kav::Err<PendingError> fail(PyObject* type, std::string_view message) {
+    return fail(PendingError::new_error(type, message));
 }
 // The interpreter's current exception as a failed result, after an interpreter
 // call reported failure.

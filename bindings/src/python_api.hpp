@@ -21,10 +21,6 @@ inline void decref(PyObject* object) noexcept {
 }
 
 // A new reference to one of the interpreter's singletons.
-inline PyObject* new_none() noexcept {
-    incref(Py_None);
-    return Py_None;
-}
 inline PyObject* new_not_implemented() noexcept {
     incref(Py_NotImplemented);
     return Py_NotImplemented;

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <string_view>
+#include <tuple>
 #include <type_traits>
 #include <utility>
 
@@ -47,8 +48,39 @@ struct Field {
     }
 };
 
+// Stands in for the initialiser of any one member: it converts to every type.
+struct AnyMember {
+    template <class T>
+    operator T() const noexcept;  // never defined: used in unevaluated checks only
+};
+
+template <class Record, std::size_t... I>
+consteval bool takes_initialisers(std::index_sequence<I...>) {
+    return requires { Record{(static_cast<void>(I), AnyMember{})...}; };
+}
+
+// The number of members of the aggregate Record (at most Most): the most
+// initialisers Record{...} accepts, one per member, as AnyMember needs no
+// braces elided. Counted down, since a member without a default (an
+// ICAOAddress) must be given.
+template <class Record, std::size_t Most = 32>
+consteval std::size_t member_count() {
+    if constexpr (Most == 0 || takes_initialisers<Record>(std::make_index_sequence<Most>{})) {
+        return Most;
+    } else {
+        return member_count<Record, Most - 1>();
+    }
+}
+
 template <class... Fields>
 struct FieldTable {
+    // A member added to the record without a row here fails the build.
+    using Record = typename std::tuple_element_t<0, std::tuple<Fields...>>::Record;
+    static_assert((std::is_same_v<Record, typename Fields::Record> && ...),
+                  "every row of a field table describes a member of the same record");
+    static_assert(member_count<Record>() == sizeof...(Fields),
+                  "a field table has one row for each member of its record");
+
     static constexpr std::array<std::string_view, sizeof...(Fields)> parameters{Fields::name...};
 
     // The class's descriptor table, ended by the empty entry.
@@ -59,14 +91,13 @@ struct FieldTable {
 
     // The record from one argument per field, converted in parameter order up
     // to the first failure, which is the result.
-    template <class Record>
     static PyResult<Record> construct(Record record,
                                       const Arguments<sizeof...(Fields)>& arguments) {
         return construct_from(std::move(record), arguments, std::index_sequence_for<Fields...>{});
     }
 
   private:
-    template <class Record, std::size_t... I>
+    template <std::size_t... I>
     static PyResult<Record> construct_from(Record record,
                                            const Arguments<sizeof...(Fields)>& arguments,
                                            std::index_sequence<I...>) {
@@ -76,7 +107,7 @@ struct FieldTable {
         return record;
     }
 
-    template <class F, class Record>
+    template <class F>
     static PyResult<Done> convert_into(Record& record, PyObject* argument) {
         KAV_PY_TRY_ASSIGN(auto value, named(F::name, F::convert(argument)));
         F::store(record, std::move(value));

@@ -6,7 +6,6 @@
 #include <memory>
 
 #include "converters.hpp"
-#include "interned_names.hpp"
 #include "once_cache.hpp"
 
 namespace kav::py {
@@ -31,9 +30,8 @@ PyResult<Done> require_time(PyObject* object, PyObject* type) {
     return done;
 }
 
-PyResult<std::uint32_t> u32_attribute(PyObject* object, Name name) {
-    KAV_PY_TRY_ASSIGN(PyObject * attribute_name, interned(name));
-    Ref value = Ref::steal(PyObject_GetAttr(object, attribute_name));
+PyResult<std::uint32_t> u32_attribute(PyObject* object, const char* name) {
+    Ref value = Ref::steal(PyObject_GetAttrString(object, name));
     if (!value) return fail_fetched();
     return to_u32(value.get());
 }
@@ -90,8 +88,7 @@ PyResult<Ref> whole_second(std::uint32_t seconds) {
 PyResult<TimeOfDay> to_time_of_day(PyObject* object) {
     KAV_PY_TRY_ASSIGN(PyObject * type, datetime_time_type());
     KAV_PY_TRY(require_time(object, type));
-    constexpr std::array<Name, 4> kFields{Name::hour, Name::minute, Name::second,
-                                          Name::microsecond};
+    constexpr std::array<const char*, 4> kFields{"hour", "minute", "second", "microsecond"};
     std::array<std::uint32_t, kFields.size()> values{};
     for (std::size_t i = 0; i < kFields.size(); ++i) {
         KAV_PY_TRY_ASSIGN(values[i], u32_attribute(object, kFields[i]));

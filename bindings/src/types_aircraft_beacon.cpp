@@ -8,6 +8,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "beacon_columns.hpp"
 #include "binding_conventions.hpp"
 #include "record_fields.hpp"
 #include "time_of_day_conversion.hpp"
@@ -67,6 +68,29 @@ using Fields = FieldTable<
 
 static_assert(Fields::parameters == AircraftBeaconClass::parameters);
 
+// The decoded tables (Arrow columns, JSON lines, CSV) hold the same fields in
+// the same order: the line number first, then these attributes, the beacon
+// ID flattened into its prefix's four attributes and the address.
+constexpr bool columns_follow_the_attributes() {
+    const auto& columns = kav::BeaconColumns::kNames;
+    std::size_t next = 0;
+    auto is_next = [&](std::string_view name) {
+        return next < columns.size() && columns[next++] == name;
+    };
+    bool same = is_next("line_number");
+    for (const std::string_view name : Fields::parameters) {
+        if (name != "kav_beacon_id") {
+            same = same && is_next(name);
+            continue;
+        }
+        for (const std::string_view part : KAVIDPrefixClass::parameters) same = same && is_next(part);
+        same = same && is_next("address");
+    }
+    return same && next == columns.size();
+}
+static_assert(columns_follow_the_attributes(),
+              "kav::BeaconColumns (beacon_columns.hpp) lists the beacon's attributes, in order");
+
 PyType_Slot slots[] = {
     {Py_tp_alloc, reinterpret_cast<void*>(&alloc_entry<AircraftBeaconClass>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc_entry<AircraftBeaconClass>)},
@@ -79,7 +103,7 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = instance_spec<AircraftBeaconClass>("builtins.AircraftBeacon", slots);
+PyType_Spec spec = instance_spec<AircraftBeaconClass>(slots);
 
 }  // namespace
 

@@ -20,14 +20,12 @@ struct EnumTraits;
 template <>
 struct EnumTraits<kav::KAVAircraftType> {
     static constexpr std::string_view name = "KAVAircraftType";
-    static constexpr const char* qualified_name = "builtins.KAVAircraftType";
     static constexpr const char* doc = "Categories of aircraft identified in the KAV network.";
 };
 
 template <>
 struct EnumTraits<kav::KAVAddressType> {
     static constexpr std::string_view name = "KAVAddressType";
-    static constexpr const char* qualified_name = "builtins.KAVAddressType";
     static constexpr const char* doc =
         "The scheme utilized to format and route the beacon address.";
 };
@@ -35,7 +33,6 @@ struct EnumTraits<kav::KAVAddressType> {
 template <>
 struct EnumTraits<kav::KAVAPRSProtocol> {
     static constexpr std::string_view name = "KAVAPRSProtocol";
-    static constexpr const char* qualified_name = "builtins.KAVAPRSProtocol";
     static constexpr const char* doc =
         "The protocol format used by the beacon over the APRS network.";
 };
@@ -130,8 +127,8 @@ LazyType& lazy_type() {
         {Py_nb_int, reinterpret_cast<void*>(&int_entry<Enum>)},
         {0, nullptr},
     };
-    static PyType_Spec spec = instance_spec<EnumClass<Enum>>(Traits::qualified_name, slots,
-                                                             Py_TPFLAGS_DISALLOW_INSTANTIATION);
+    static PyType_Spec spec =
+        instance_spec<EnumClass<Enum>>(slots, Py_TPFLAGS_DISALLOW_INSTANTIATION);
     static LazyType type(Traits::name, spec,
                          ClassAttributes{kPythonNames<Enum>, &make_member<Enum>});
     return type;

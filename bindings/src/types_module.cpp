@@ -1,9 +1,8 @@
 // The module kav_aprs_parser_pyo3 (multi-phase initialisation): its one
 // execution step fills it with the parse function and the seven classes.
-#include <string_view>
+#include <string>
 
 #include "binding_conventions.hpp"
-#include "module_add.hpp"
 #include "types_aircraft_beacon.hpp"
 #include "types_enums.hpp"
 #include "types_identifiers.hpp"
@@ -13,11 +12,44 @@ namespace kav::py {
 
 namespace {
 
-PyResult<Done> add_class(PyObject* module, std::string_view name, PyResult<PyTypeObject*> type) {
-    if (!type) return fail(std::move(type).error());
+// The module's __all__, made an empty list when the module has none yet.
+PyResult<Ref> public_names(PyObject* module) {
+    KAV_PY_TRY_ASSIGN(Ref names, attribute_if_present(module, "__all__"));
+    if (!names) {
+        names = Ref::steal(PyList_New(0));
+        if (!names || PyObject_SetAttrString(module, "__all__", names.get()) < 0) {
+            return fail_fetched();
+        }
+    }
+    if (!PyList_Check(names.get())) return fail(type_mismatch(names.get(), "list"));
+    return names;
+}
+
+// One public name: recorded in __all__ and set as a module attribute.
+PyResult<Done> add(PyObject* module, std::string_view name, PyObject* object) {
     Ref name_object = new_str(name);
     if (!name_object) return fail_fetched();
-    return add_to_module(module, name_object.get(), reinterpret_cast<PyObject*>(type.value()));
+    KAV_PY_TRY_ASSIGN(Ref names, public_names(module));
+    // Appending to a list fails only when memory is gone, which the caller
+    // hears of as the MemoryError it is; any other failure breaks the rules of
+    // lists.
+    if (PyList_Append(names.get(), name_object.get()) < 0) {
+        PendingError error = PendingError::fetch();
+        if (error.is_exactly(PyExc_MemoryError)) return fail(std::move(error));
+        return fail(PendingError::internal_failure("could not append __name__ to __all__"));
+    }
+    if (PyObject_SetAttr(module, name_object.get(), object) < 0) return fail_fetched();
+    return done;
+}
+
+// A class, under its own __name__.
+PyResult<Done> add_class(PyObject* module, PyResult<PyTypeObject*> type) {
+    if (!type) return fail(std::move(type).error());
+    PyObject* object = reinterpret_cast<PyObject*>(type.value());
+    Ref name = Ref::steal(PyObject_GetAttrString(object, "__name__"));
+    if (!name) return fail_fetched();
+    KAV_PY_TRY_ASSIGN(std::string text, to_text(name.get()));
+    return add(module, text, object);
 }
 
 // Additions in the order __all__ lists them.
@@ -25,14 +57,15 @@ PyResult<Done> fill_module(PyObject* module) {
     if (!PyModule_Check(module)) {
         return fail(type_mismatch(module, reinterpret_cast<PyObject*>(&PyModule_Type)));
     }
-    KAV_PY_TRY(add_parse_function(module));
-    KAV_PY_TRY(add_class(module, "AircraftBeacon", AircraftBeaconClass::type()));
-    KAV_PY_TRY(add_class(module, "ICAOAddress", ICAOAddressClass::type()));
-    KAV_PY_TRY(add_class(module, "KAVAddressType", enum_type<kav::KAVAddressType>()));
-    KAV_PY_TRY(add_class(module, "KAVAircraftType", enum_type<kav::KAVAircraftType>()));
-    KAV_PY_TRY(add_class(module, "KAVAPRSProtocol", enum_type<kav::KAVAPRSProtocol>()));
-    KAV_PY_TRY(add_class(module, "KAVBeaconID", KAVBeaconIDClass::type()));
-    KAV_PY_TRY(add_class(module, "KAVIDPrefix", KAVIDPrefixClass::type()));
+    KAV_PY_TRY_ASSIGN(Ref parse_function, new_parse_function(module));
+    KAV_PY_TRY(add(module, kParseFunctionName, parse_function.get()));
+    KAV_PY_TRY(add_class(module, AircraftBeaconClass::type()));
+    KAV_PY_TRY(add_class(module, ICAOAddressClass::type()));
+    KAV_PY_TRY(add_class(module, enum_type<kav::KAVAddressType>()));
+    KAV_PY_TRY(add_class(module, enum_type<kav::KAVAircraftType>()));
+    KAV_PY_TRY(add_class(module, enum_type<kav::KAVAPRSProtocol>()));
+    KAV_PY_TRY(add_class(module, KAVBeaconIDClass::type()));
+    KAV_PY_TRY(add_class(module, KAVIDPrefixClass::type()));
     return done;
 }
 

@@ -11,7 +11,6 @@
 
 #include "beacon_errors.hpp"
 #include "binding_conventions.hpp"
-#include "module_add.hpp"
 #include "parse.hpp"
 #include "types_aircraft_beacon.hpp"
 
@@ -36,7 +35,7 @@ constexpr const char* kDoc =
     "  * The required KAV Beacon ID is missing from the message.";
 
 constexpr std::array<std::string_view, 1> kParameters{"input"};
-constexpr Signature kSignature{"", "parse_kav_aprs_aircraft_beacon", kParameters};
+constexpr Signature kSignature{"", kParseFunctionName, kParameters};
 
 // A sequence's length only sizes the first allocation. Beacon lines are short,
 // and a __len__ that reports an absurd size must not make the call reserve it.
@@ -86,14 +85,22 @@ PyResult<std::string> copied_line_bytes(PyObject* input) {
     return fail(type_mismatch(input, sequence));
 }
 
+// The ValueError of a line that does not parse, its str made straight from
+// the rendered message. The message is rendered into one buffer kept for the
+// life of the process, so that a bad line allocates its str and nothing else.
+// The interpreter lock, held from here to the str, keeps the buffer to one
+// user; it is a lock every interpreter that imports this module shares.
+PendingError parse_failure(const kav::BeaconParseError& error) {
+    static std::string message;
+    message.clear();
+    kav::append_error_message(message, error);
+    return PendingError::new_error(PyExc_ValueError, new_str(message));
+}
+
 // A new AircraftBeacon for a line that parses, else the ValueError.
 PyResult<Ref> beacon_from_line(std::string_view line) {
     const auto parsed = kav::parse_aircraft_beacon_view(line);
-    if (!parsed) {
-        std::string message;
-        kav::append_error_message(message, parsed.error());
-        return fail(PyExc_ValueError, std::move(message));
-    }
+    if (!parsed) return fail(parse_failure(parsed.error()));
     // The record is built in the new object, its texts copied there straight
     // from the line.
     KAV_PY_TRY_ASSIGN(PyTypeObject * type, AircraftBeaconClass::type());
@@ -110,10 +117,7 @@ PyObject* parse_entry(PyObject* /*unused_self*/, PyObject* const* args, Py_ssize
         KAV_PY_TRY(match_arguments(kSignature, args, nargs, kwnames, arguments));
         PyObject* input = arguments[0];
         // A bytes object, the input of nearly every call, is parsed in place;
-        // its buffer stays alive and unchanged for the call. Its view goes
-        // straight to the parser: passed through a result that could also
-        // hold a copy, it was stored in two halves and read back whole, which
-        // stalled every call.
+        // its buffer stays alive and unchanged for the call.
         if (PyBytes_Check(input)) {
             char* data = nullptr;
             Py_ssize_t size = 0;
@@ -125,26 +129,26 @@ PyObject* parse_entry(PyObject* /*unused_self*/, PyObject* const* args, Py_ssize
     });
 }
 
-// METH_STATIC hides the module from the function: its __self__ is None.
+// Exactly these flags: the interpreter's specialised call of a built-in
+// function checks for them, and any other set (METH_STATIC among them) sends
+// every call through its slower generic path.
 PyMethodDef parse_method = {
-    "parse_kav_aprs_aircraft_beacon",
+    kParseFunctionName,
     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&parse_entry)),
-    METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+    METH_FASTCALL | METH_KEYWORDS,
     kDoc,
 };
 
 }  // namespace
 
-PyResult<Done> add_parse_function(PyObject* module) {
+PyResult<Ref> new_parse_function(PyObject* module) {
     Ref module_name = Ref::steal(PyModule_GetNameObject(module));
     if (!module_name) return fail_fetched();
-    Ref function = Ref::steal(PyCMethod_New(&parse_method, module, module_name.get(), nullptr));
+    // No self: the function does not hold the module, and its __self__ is None.
+    Ref function =
+        Ref::steal(PyCMethod_New(&parse_method, nullptr, module_name.get(), nullptr));
     if (!function) return fail_fetched();
-    KAV_PY_TRY_ASSIGN(PyObject * name_attribute, interned(Name::name));
-    Ref name = Ref::steal(PyObject_GetAttr(function.get(), name_attribute));
-    if (!name) return fail_fetched();
-    if (!PyUnicode_Check(name.get())) return fail(type_mismatch(name.get(), "str"));
-    return add_to_module(module, name.get(), function.get());
+    return function;
 }
 
 }  // namespace kav::py

@@ -5,8 +5,9 @@
 
 namespace kav::py {
 
-// Creates the function object for `module` and adds it under its own
-// __name__, in __all__ and as a module attribute.
-PyResult<Done> add_parse_function(PyObject* module);
+inline constexpr const char* kParseFunctionName = "parse_kav_aprs_aircraft_beacon";
+
+// A new function object for `module`, named kParseFunctionName.
+PyResult<Ref> new_parse_function(PyObject* module);
 
 }  // namespace kav::py

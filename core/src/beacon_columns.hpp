@@ -4,6 +4,7 @@
 // reader that walks them (the Arrow export among them), in the listed order.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -82,6 +83,7 @@ struct ErrorMessage {
 #define KAV_FIELD_VISIT(name, Column, format, value) \
     visit(#name, format, std::type_identity<Column>{});
 #define KAV_FIELD_COUNT(name, Column, format, value) +1
+#define KAV_FIELD_NAME(name, Column, format, value) std::string_view(#name),
 #define KAV_COLUMN_RESERVE(name, Column, format, value) reserve_column(name##_, rows, text_bytes);
 #define KAV_COLUMN_APPEND(name, Column, format, value) append_value(name##_, value);
 #define KAV_COLUMN_MEMBER(name, Column, format, value) Column name##_;
@@ -92,6 +94,8 @@ struct ErrorMessage {
     class Name {                                                                                   \
       public:                                                                                      \
         static constexpr std::size_t kColumns = 0 FIELDS(KAV_FIELD_COUNT);                         \
+        /* The column names in the listed order, for compile-time checks.        */                \
+        static constexpr std::array<std::string_view, kColumns> kNames{FIELDS(KAV_FIELD_NAME)};    \
         /* visit(name, Arrow format, std::type_identity<column type>) for each    */               \
         /* field, in the listed order; name and format are string literals.       */               \
         template <class Visit>                                                                     \
@@ -137,6 +141,7 @@ KAV_DEFINE_COLUMN_SET(ErrorColumns, KAV_ERROR_FIELDS, std::uint64_t line_number,
 #undef KAV_COLUMN_VISIT
 #undef KAV_FIELD_VISIT
 #undef KAV_FIELD_COUNT
+#undef KAV_FIELD_NAME
 #undef KAV_COLUMN_RESERVE
 #undef KAV_COLUMN_APPEND
 #undef KAV_COLUMN_MEMBER
