@@ -1,5 +1,5 @@
-// Shortest round-trip digits come from std::to_chars; only the layout of
-// those digits follows Python's rules.
+// The shortest round-trip digits come from shortest_decimal; only their layout
+// follows Python's rules.
 #include "float_repr.hpp"
 
 #include <array>
@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+
+#include "shortest_decimal.hpp"
 
 namespace kav {
 namespace {
@@ -20,21 +22,59 @@ constexpr int kHighestFixed = 16;
 // integer itself, so they skip the general path; beacon lines are full of them.
 constexpr double kExactIntegers = 1e15;
 
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+char* put_pair_before(char* end, std::uint32_t pair) noexcept {
+    std::memcpy(end - 2, kDigitPairs + 2 * pair, 2);
+    return end - 2;
+}
+
+// Writes the decimal digits of `value` so that they end at `end`; returns
+// where they start. Eight digits at a time in 32-bit arithmetic, two by two.
+char* put_digits_before(char* end, std::uint64_t value) noexcept {
+    constexpr std::uint32_t kEightDigits = 100'000'000;
+    while (value >= kEightDigits) {
+        auto low = static_cast<std::uint32_t>(value % kEightDigits);
+        value /= kEightDigits;
+        for (int i = 0; i < 4; ++i) {
+            end = put_pair_before(end, low % 100);
+            low /= 100;
+        }
+    }
+    auto rest = static_cast<std::uint32_t>(value);
+    while (rest >= 100) {
+        end = put_pair_before(end, rest % 100);
+        rest /= 100;
+    }
+    if (rest >= 10) return put_pair_before(end, rest);
+    *--end = static_cast<char>('0' + rest);
+    return end;
+}
+
 char* copy(char* out, const char* from, std::size_t count) noexcept {
     std::memcpy(out, from, count);
     return out + count;
 }
 
-// The significant digits of a double, at most 17, padded so that they can be
-// copied as one block of fixed size (inlined, unlike a copy of `count`): a
-// block of 17 from any digit on stays within the padding.
+// The significant digits of a double, at most 17, with room after them so that
+// they can be copied as one block of fixed size (inlined, unlike a copy of
+// `count`): a block of 17 from any digit on stays within the array.
 struct Digits {
     static constexpr std::size_t kMost = 17;
-    std::array<char, 2 * kMost> text{};
+    std::array<char, 3 * kMost> text{};
+    const char* first = nullptr;
     std::size_t count = 0;
 
+    explicit Digits(std::uint64_t value) noexcept {
+        char* end = text.data() + kMost + 3;  // 20 digits fit before it
+        first = put_digits_before(end, value);
+        count = static_cast<std::size_t>(end - first);
+    }
     char* put(char* out, std::size_t from) const noexcept {
-        std::memcpy(out, text.data() + from, kMost);
+        std::memcpy(out, first + from, kMost);
         return out + (count - from);
     }
 };
@@ -52,35 +92,29 @@ char* write_float_repr(char* out, double value) noexcept {
         out = std::to_chars(out, out + kFloatReprMaxChars, static_cast<std::int64_t>(value)).ptr;
         return copy(out, ".0", 2);
     }
-    // "-d.ddde+XX": sign, one digit, the point, up to 16 more, the exponent.
-    std::array<char, kFloatReprMaxChars> scientific;
-    const char* end = std::to_chars(scientific.data(), scientific.data() + scientific.size(), value,
-                                    std::chars_format::scientific)
-                          .ptr;
-    const char* p = scientific.data();
-    if (*p == '-') *out++ = *p++;
-    // The significant digits without the point, then the exponent.
-    Digits digits;
-    for (; *p != 'e'; ++p) {
-        if (*p != '.') digits.text[digits.count++] = *p;
+    if (std::signbit(value)) {
+        *out++ = '-';
+        value = -value;
     }
+    if (value == 0) return copy(out, "0.0", 3);
+    const ShortestDecimal decimal = shortest_decimal(value);
+    const Digits digits(decimal.digits);
     const std::size_t count = digits.count;
-    ++p;  // past 'e'
-    const bool negative_exponent = *p++ == '-';
-    int magnitude = 0;
-    for (; p != end; ++p) magnitude = magnitude * 10 + (*p - '0');
-    const int exponent = negative_exponent ? -magnitude : magnitude;
-    const int point = exponent + 1;  // digits before the decimal point
+    const int point = decimal.exponent + static_cast<int>(count);  // digits before the decimal point
 
     if (point <= kLowestFixed || point > kHighestFixed) {
-        *out++ = digits.text[0];
+        *out++ = *digits.first;
         if (count > 1) {
             *out++ = '.';
             out = digits.put(out, 1);
         }
-        out = copy(out, negative_exponent ? "e-" : "e+", 2);
-        if (magnitude < 10) *out++ = '0';
-        return std::to_chars(out, out + 4, magnitude).ptr;
+        const int exponent = point - 1;
+        out = copy(out, exponent < 0 ? "e-" : "e+", 2);
+        const auto magnitude = static_cast<std::uint32_t>(exponent < 0 ? -exponent : exponent);
+        char text[4];
+        char* start = put_digits_before(text + sizeof text, magnitude);
+        if (magnitude < 10) *--start = '0';
+        return copy(out, start, static_cast<std::size_t>(text + sizeof text - start));
     }
     if (point <= 0) {
         out = copy(out, "0.", 2);
