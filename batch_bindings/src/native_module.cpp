@@ -1,5 +1,6 @@
 // The module kav_aprs._native (multi-phase initialisation): decode() and the
-// two types it returns, kept in the module's state.
+// two types it returns, the record writers and the WriteTurn they pass on,
+// the types kept in the module's state.
 #include <cstdint>
 #include <memory>
 #include <new>
@@ -13,6 +14,7 @@
 #include "decoded_chunk.hpp"
 #include "python_glue.hpp"
 #include "record_text_functions.hpp"
+#include "write_turn.hpp"
 
 namespace kav::batch {
 namespace {
@@ -23,6 +25,7 @@ namespace {
 struct ModuleState {
     PyObject* arrow_batch_type;
     PyObject* decoded_chunk_type;
+    PyObject* write_turn_type;
 };
 
 ModuleState& state_of(PyObject* module) noexcept {
@@ -137,16 +140,18 @@ PyObject* decode(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noex
 // ---------------------------------------------------------------------------
 // Text records of a decoded table.
 
-PyTypeObject* batch_type_of(PyObject* module) noexcept {
-    return reinterpret_cast<PyTypeObject*>(state_of(module).arrow_batch_type);
+RecordTypes record_types_of(PyObject* module) noexcept {
+    const ModuleState& state = state_of(module);
+    return {reinterpret_cast<PyTypeObject*>(state.arrow_batch_type),
+            reinterpret_cast<PyTypeObject*>(state.write_turn_type)};
 }
 
 PyObject* write_json_lines_of(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
-    return write_json_lines(batch_type_of(module), args, nargs);
+    return write_json_lines(record_types_of(module), args, nargs);
 }
 
 PyObject* write_csv_lines_of(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
-    return write_csv_lines(batch_type_of(module), args, nargs);
+    return write_csv_lines(record_types_of(module), args, nargs);
 }
 
 // ---------------------------------------------------------------------------
@@ -160,15 +165,17 @@ PyMethodDef methods[] = {
     {"write_json_lines",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&write_json_lines_of)),
      METH_FASTCALL,
-     PyDoc_STR("write_json_lines(batch, source, fd, /)\n--\n\nWrites the rows of an ArrowBatch "
-               "to a file descriptor as JSON lines in UTF-8, each object starting with the given "
-               "source.")},
+     PyDoc_STR("write_json_lines(batch, source, fd, after=None, done=None, /)\n--\n\nWrites the "
+               "rows of an ArrowBatch to a file descriptor as JSON lines in UTF-8, each object "
+               "starting with the given source; given WriteTurns, once `after` has passed, "
+               "passing `done` on.")},
     {"write_csv_lines",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&write_csv_lines_of)),
      METH_FASTCALL,
-     PyDoc_STR("write_csv_lines(batch, source, header, fd, /)\n--\n\nWrites the rows of an "
-               "ArrowBatch to a file descriptor as CSV lines in UTF-8, after the header line when "
-               "`header` is true.")},
+     PyDoc_STR("write_csv_lines(batch, source, header, fd, after=None, done=None, /)\n--\n\n"
+               "Writes the rows of an ArrowBatch to a file descriptor as CSV lines in UTF-8, after "
+               "the header line when `header` is true; given WriteTurns, once `after` has passed, "
+               "passing `done` on.")},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -178,13 +185,17 @@ int module_exec(PyObject* module) noexcept {
     if (state.arrow_batch_type == nullptr) return -1;
     state.decoded_chunk_type = new_decoded_chunk_type(module);
     if (state.decoded_chunk_type == nullptr) return -1;
+    state.write_turn_type = new_write_turn_type(module);
+    if (state.write_turn_type == nullptr) return -1;
     if (PyModule_AddObjectRef(module, "ArrowBatch", state.arrow_batch_type) != 0) return -1;
-    return PyModule_AddObjectRef(module, "DecodedChunk", state.decoded_chunk_type);
+    if (PyModule_AddObjectRef(module, "DecodedChunk", state.decoded_chunk_type) != 0) return -1;
+    return PyModule_AddObjectRef(module, "WriteTurn", state.write_turn_type);
 }
 
 int module_traverse(PyObject* module, visitproc visit, void* arg) noexcept {
     const ModuleState& state = state_of(module);
-    for (PyObject* type : {state.arrow_batch_type, state.decoded_chunk_type}) {
+    for (PyObject* type :
+         {state.arrow_batch_type, state.decoded_chunk_type, state.write_turn_type}) {
         if (type != nullptr) {
             if (const int status = visit(type, arg); status != 0) return status;
         }
@@ -194,7 +205,8 @@ int module_traverse(PyObject* module, visitproc visit, void* arg) noexcept {
 
 int module_clear(PyObject* module) noexcept {
     ModuleState& state = state_of(module);
-    for (PyObject** type : {&state.arrow_batch_type, &state.decoded_chunk_type}) {
+    for (PyObject** type :
+         {&state.arrow_batch_type, &state.decoded_chunk_type, &state.write_turn_type}) {
         if (*type != nullptr) Py_DecRef(std::exchange(*type, nullptr));
     }
     return 0;
