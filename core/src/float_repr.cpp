@@ -33,16 +33,19 @@ char* put_pair_before(char* end, std::uint32_t pair) noexcept {
 }
 
 // Writes the decimal digits of `value` so that they end at `end`; returns
-// where they start. Eight digits at a time in 32-bit arithmetic, two by two.
+// where they start. Eight digits at a time in 32-bit arithmetic, as four pairs
+// computed independently of each other.
 char* put_digits_before(char* end, std::uint64_t value) noexcept {
     constexpr std::uint32_t kEightDigits = 100'000'000;
     while (value >= kEightDigits) {
-        auto low = static_cast<std::uint32_t>(value % kEightDigits);
+        const auto low = static_cast<std::uint32_t>(value % kEightDigits);
         value /= kEightDigits;
-        for (int i = 0; i < 4; ++i) {
-            end = put_pair_before(end, low % 100);
-            low /= 100;
-        }
+        const std::uint32_t high_four = low / 10'000;
+        const std::uint32_t low_four = low % 10'000;
+        put_pair_before(end, low_four % 100);
+        put_pair_before(end - 2, low_four / 100);
+        put_pair_before(end - 4, high_four % 100);
+        end = put_pair_before(end - 6, high_four / 100);
     }
     auto rest = static_cast<std::uint32_t>(value);
     while (rest >= 100) {
@@ -64,7 +67,7 @@ char* copy(char* out, const char* from, std::size_t count) noexcept {
 // `count`): a block of 17 from any digit on stays within the array.
 struct Digits {
     static constexpr std::size_t kMost = 17;
-    std::array<char, 3 * kMost> text{};
+    std::array<char, 3 * kMost> text;  // not cleared: the bytes past the digits are never kept
     const char* first = nullptr;
     std::size_t count = 0;
 
