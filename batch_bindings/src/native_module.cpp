@@ -12,6 +12,7 @@
 #include "arrow_batch.hpp"
 #include "decode_lines.hpp"
 #include "decoded_chunk.hpp"
+#include "line_splitter.hpp"
 #include "python_glue.hpp"
 #include "record_text_functions.hpp"
 #include "write_turn.hpp"
@@ -137,6 +138,38 @@ PyObject* decode(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noex
     }
 }
 
+// count_line_ends(data, end, /): the line ends in data[:end] (bytes), so that
+// the lines of a stream's chunks can be numbered before the chunks before them
+// are decoded.
+PyObject* count_line_ends(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) noexcept {
+    if (nargs != 2) {
+        PyErr_Format(PyExc_TypeError, "count_line_ends() takes 2 arguments (%zd given)", nargs);
+        return nullptr;
+    }
+    const bool immutable = PyBytes_Check(args[0]) != 0;
+    if (!immutable && PyByteArray_Check(args[0]) == 0) {
+        PyErr_Format(PyExc_TypeError, "count_line_ends() argument 1 must be bytes or bytearray, not %R",
+                     reinterpret_cast<PyObject*>(Py_TYPE(args[0])));
+        return nullptr;
+    }
+    const char* start = immutable ? PyBytes_AsString(args[0]) : PyByteArray_AsString(args[0]);
+    const Py_ssize_t size = immutable ? PyBytes_Size(args[0]) : PyByteArray_Size(args[0]);
+    const Py_ssize_t end = PyLong_AsSsize_t(args[1]);
+    if (end == -1 && PyErr_Occurred() != nullptr) return nullptr;
+    if (end < 0 || end > size) {
+        PyErr_Format(PyExc_ValueError, "count_line_ends() end %zd is outside the %zd bytes given",
+                     end, size);
+        return nullptr;
+    }
+    const std::string_view data(start, static_cast<std::size_t>(end));
+    if (!immutable) return PyLong_FromSize_t(kav::count_line_ends(data));  // another thread may resize it
+    // A bytes object never changes, and the caller holds it: no lock needed.
+    PyThreadState* thread = PyEval_SaveThread();
+    const std::size_t ends = kav::count_line_ends(data);
+    PyEval_RestoreThread(thread);
+    return PyLong_FromSize_t(ends);
+}
+
 // ---------------------------------------------------------------------------
 // Text records of a decoded table.
 
@@ -162,6 +195,10 @@ PyMethodDef methods[] = {
      PyDoc_STR("decode(data, first_line_number, end=None, carried=b'', /)\n--\n\nDecodes every "
                "line of `carried + data[:end]` (bytes or bytearray), numbering them from "
                "`first_line_number`.")},
+    {"count_line_ends",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&count_line_ends)), METH_FASTCALL,
+     PyDoc_STR("count_line_ends(data, end, /)\n--\n\nThe line ends in `data[:end]` (bytes): "
+               "\"\\n\", \"\\r\\n\" (one) and a lone \"\\r\".")},
     {"write_json_lines",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&write_json_lines_of)),
      METH_FASTCALL,
