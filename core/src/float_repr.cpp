@@ -3,6 +3,7 @@
 #include "float_repr.hpp"
 
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -62,25 +63,22 @@ char* copy(char* out, const char* from, std::size_t count) noexcept {
     return out + count;
 }
 
-// The significant digits of a double, at most 17, with room after them so that
-// they can be copied as one block of fixed size (inlined, unlike a copy of
-// `count`): a block of 17 from any digit on stays within the array.
-struct Digits {
-    static constexpr std::size_t kMost = 17;
-    std::array<char, 3 * kMost> text;  // not cleared: the bytes past the digits are never kept
-    const char* first = nullptr;
-    std::size_t count = 0;
-
-    explicit Digits(std::uint64_t value) noexcept {
-        char* end = text.data() + kMost + 3;  // 20 digits fit before it
-        first = put_digits_before(end, value);
-        count = static_cast<std::size_t>(end - first);
-    }
-    char* put(char* out, std::size_t from) const noexcept {
-        std::memcpy(out, first + from, kMost);
-        return out + (count - from);
-    }
-};
+// The number of decimal digits of `value`, at least one: floor(log10) from the
+// bit length (1233 / 4096 is just above log10(2)), which is off by at most one.
+std::size_t decimal_length(std::uint64_t value) noexcept {
+    static constexpr std::array<std::uint64_t, 20> kPowersOfTen = [] {
+        std::array<std::uint64_t, 20> powers{};
+        std::uint64_t power = 1;
+        for (std::uint64_t& entry : powers) {
+            entry = power;
+            power *= 10;
+        }
+        return powers;
+    }();
+    const auto bits = static_cast<std::size_t>(64 - std::countl_zero(value | 1));
+    const std::size_t guess = bits * 1233 >> 12;
+    return guess + (value >= kPowersOfTen[guess] ? 1 : 0);
+}
 
 char* fill(char* out, char digit, std::size_t count) noexcept {
     std::memset(out, digit, count);
@@ -101,16 +99,17 @@ char* write_float_repr(char* out, double value) noexcept {
     }
     if (value == 0) return copy(out, "0.0", 3);
     const ShortestDecimal decimal = shortest_decimal(value);
-    const Digits digits(decimal.digits);
-    const std::size_t count = digits.count;
+    const std::size_t count = decimal_length(decimal.digits);
     const int point = decimal.exponent + static_cast<int>(count);  // digits before the decimal point
 
+    // The digits are written where they end up, or one place to the right of
+    // it when a point goes after the first few of them, which then move left.
     if (point <= kLowestFixed || point > kHighestFixed) {
-        *out++ = *digits.first;
-        if (count > 1) {
-            *out++ = '.';
-            out = digits.put(out, 1);
-        }
+        char* digits_end = out + 1 + count;
+        put_digits_before(digits_end, decimal.digits);
+        out[0] = out[1];
+        out[1] = '.';
+        out = count > 1 ? digits_end : out + 1;
         const int exponent = point - 1;
         out = copy(out, exponent < 0 ? "e-" : "e+", 2);
         const auto magnitude = static_cast<std::uint32_t>(exponent < 0 ? -exponent : exponent);
@@ -122,19 +121,22 @@ char* write_float_repr(char* out, double value) noexcept {
     if (point <= 0) {
         out = copy(out, "0.", 2);
         out = fill(out, '0', static_cast<std::size_t>(-point));
-        return digits.put(out, 0);
+        out += count;
+        put_digits_before(out, decimal.digits);
+        return out;
     }
     const auto whole = static_cast<std::size_t>(point);
     if (whole >= count) {
-        out = digits.put(out, 0);
+        out += count;
+        put_digits_before(out, decimal.digits);
         out = fill(out, '0', whole - count);
         return copy(out, ".0", 2);
     }
-    // The whole digits, then all of them again from the point on.
-    digits.put(out, 0);
-    out += whole;
-    *out++ = '.';
-    return digits.put(out, whole);
+    char* digits_end = out + 1 + count;
+    put_digits_before(digits_end, decimal.digits);
+    for (std::size_t i = 0; i < whole; ++i) out[i] = out[i + 1];
+    out[whole] = '.';
+    return digits_end;
 }
 
 void append_float_repr(std::string& out, double value) {
