@@ -8,9 +8,12 @@
 #include <array>
 #include <cerrno>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "arrow_batch.hpp"
 #include "record_text.hpp"
@@ -34,25 +37,61 @@ int write_all(int fd, std::string_view text) noexcept {
     return 0;
 }
 
+// How far a batch's text may run ahead of its turn: the rows rendered while
+// the batch before is written wait in memory, and are written from there once
+// the turn passes. A few MiB keep a thread busy meanwhile and still mostly in
+// the shared cache; beyond that the thread waits for its turn.
+constexpr std::size_t kAheadOfTurnBytes = 4 << 20;
+
+// Buffers kept from call to call, so that their memory is not new to the
+// process each time (a page fault every 4 KiB). A pool, not a thread_local
+// buffer: a thread-local object with a destructor needs glibc 2.18, and the
+// wheel promises 2.17.
+class BufferPool {
+  public:
+    std::string take() {
+        const std::lock_guard lock(mutex_);
+        if (spare_.empty()) return {};
+        std::string buffer = std::move(spare_.back());
+        spare_.pop_back();
+        return buffer;
+    }
+    void give(std::string&& buffer) noexcept {
+        buffer.clear();
+        try {
+            const std::lock_guard lock(mutex_);
+            spare_.push_back(std::move(buffer));
+        } catch (...) {  // no room to keep it: it is freed
+        }
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<std::string> spare_;
+};
+
+BufferPool buffer_pool;
+
 // Writes the rows of `columns` in `syntax` to `fd` once the turn `after` has
 // passed (at once when null); 0 or the errno of a failed write. `skipped`
 // tells that `after` was withdrawn and nothing was written.
 template <class Columns>
 int write_records(const Columns& columns, Syntax syntax, std::string_view source, bool header,
                   int fd, WriteTurn* after, bool& skipped) {
-    // A buffer of its own per call, not a thread_local one: a thread-local
-    // object with a destructor needs glibc 2.18, and the wheel promises 2.17.
-    // Rows are spilled once it holds kRecordSpillBytes, so that the text is
-    // still in the cache when written; only while the batch before is being
-    // written do the rows gather here, to go out as soon as its turn passes.
-    std::string buffer;
+    // Rows are spilled once the buffer holds kRecordSpillBytes, so that the
+    // text is still in the cache when written; only while the batch before is
+    // being written do they gather, up to kAheadOfTurnBytes.
+    std::string buffer = buffer_pool.take();
     buffer.reserve(2 * kRecordSpillBytes);
     int error = 0;
     bool turn = after == nullptr;
     const RecordSpill spill = [&](std::string& full) {
         if (!turn) {
-            const WriteTurn::Outcome outcome = after->peek();
-            if (outcome == WriteTurn::Outcome::Pending) return true;  // keep them
+            WriteTurn::Outcome outcome = after->peek();
+            if (outcome == WriteTurn::Outcome::Pending) {
+                if (full.size() < kAheadOfTurnBytes) return true;  // keep them
+                outcome = after->wait();
+            }
             skipped = outcome == WriteTurn::Outcome::Withdrawn;
             if (skipped) return false;
             turn = true;
@@ -68,12 +107,10 @@ int write_records(const Columns& columns, Syntax syntax, std::string_view source
         if (header) append_csv_header<Columns>(buffer);
         written = append_csv_rows(buffer, columns, source, spill);
     }
-    if (!written) return error;
-    if (!turn) {
-        skipped = after->wait() == WriteTurn::Outcome::Withdrawn;
-        if (skipped) return 0;
-    }
-    return write_all(fd, buffer);
+    if (written && !turn) skipped = after->wait() == WriteTurn::Outcome::Withdrawn;
+    if (written && !skipped) error = write_all(fd, buffer);
+    buffer_pool.give(std::move(buffer));
+    return error;
 }
 
 PyObject* write_records(const RecordTypes& types, PyObject* const* args, Py_ssize_t nargs,

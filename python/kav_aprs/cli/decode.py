@@ -122,6 +122,10 @@ class _CountingReader:
         self.bytes_read += len(data or b"")
         return data
 
+    def fileno(self) -> int:
+        # Without it every input looked like a pipe, and --jobs decoded one chunk at a time.
+        return self._stream.fileno()
+
 
 def _source_name(name: str) -> str:
     """The name records give as their source: valid UTF-8 whatever the file system holds."""
