@@ -16,6 +16,7 @@
 #include <fstream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "decode_lines.hpp"
@@ -130,14 +131,20 @@ void BM_DecodeBuffer(benchmark::State& state, std::string_view name, bool valid)
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(lines));
 }
 
+// The valid corpus decoded into columns, for the cases that write its records.
+kav::DecodedLines decoded_valid_corpus() {
+    const CorpusBuffer corpus = load_buffer("valid.txt", true, 0);
+    auto decoded = kav::decode_lines(corpus.bytes, 1);
+    if (!decoded.ok()) fail("the corpus did not decode");
+    return std::move(decoded).value();
+}
+
 // One iteration writes every row of the decoded corpus into a buffer that
 // keeps its capacity, as the command's spills do.
 template <bool kJson>
 void BM_WriteRecords(benchmark::State& state) {
-    const CorpusBuffer corpus = load_buffer("valid.txt", true, 0);
-    const auto decoded = kav::decode_lines(corpus.bytes, 1);
-    if (!decoded.ok()) fail("the corpus did not decode");
-    const kav::BeaconColumns& beacons = decoded.value().beacons;
+    const kav::DecodedLines decoded = decoded_valid_corpus();
+    const kav::BeaconColumns& beacons = decoded.beacons;
     std::string out;
     for (auto _ : state) {
         out.clear();
@@ -157,10 +164,8 @@ void BM_WriteRecords(benchmark::State& state) {
 // to lay out.
 template <bool kRepr>
 void BM_FloatText(benchmark::State& state) {
-    const CorpusBuffer corpus = load_buffer("valid.txt", true, 0);
-    const auto decoded = kav::decode_lines(corpus.bytes, 1);
-    if (!decoded.ok()) fail("the corpus did not decode");
-    const kav::BeaconColumns& beacons = decoded.value().beacons;
+    const kav::DecodedLines decoded = decoded_valid_corpus();
+    const kav::BeaconColumns& beacons = decoded.beacons;
     std::vector<double> values;
     for (std::size_t row = 0; row < beacons.rows(); ++row) {
         values.push_back(beacons.latitude()[row]);
