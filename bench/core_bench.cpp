@@ -6,17 +6,21 @@
 // Beside them, the same corpus lines decoded into columns by the batch
 // decoder, a whole buffer an iteration: compare the items_per_second (lines a
 // second) of the two forms. Last, the decoded valid corpus written as JSON
-// lines and as CSV rows, the records of `kav-aprs decode`.
+// lines and as CSV rows, the records of `kav-aprs decode`, and the floats of
+// those records alone, beside std::to_chars as the baseline.
 #include <benchmark/benchmark.h>
 
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "decode_lines.hpp"
+#include "float_repr.hpp"
 #include "parse.hpp"
 #include "record_text.hpp"
 
@@ -127,14 +131,20 @@ void BM_DecodeBuffer(benchmark::State& state, std::string_view name, bool valid)
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(lines));
 }
 
+// The valid corpus decoded into columns, for the cases that write its records.
+kav::DecodedLines decoded_valid_corpus() {
+    const CorpusBuffer corpus = load_buffer("valid.txt", true, 0);
+    auto decoded = kav::decode_lines(corpus.bytes, 1);
+    if (!decoded.ok()) fail("the corpus did not decode");
+    return std::move(decoded).value();
+}
+
 // One iteration writes every row of the decoded corpus into a buffer that
 // keeps its capacity, as the command's spills do.
 template <bool kJson>
 void BM_WriteRecords(benchmark::State& state) {
-    const CorpusBuffer corpus = load_buffer("valid.txt", true, 0);
-    const auto decoded = kav::decode_lines(corpus.bytes, 1);
-    if (!decoded.ok()) fail("the corpus did not decode");
-    const kav::BeaconColumns& beacons = decoded.value().beacons;
+    const kav::DecodedLines decoded = decoded_valid_corpus();
+    const kav::BeaconColumns& beacons = decoded.beacons;
     std::string out;
     for (auto _ : state) {
         out.clear();
@@ -146,6 +156,30 @@ void BM_WriteRecords(benchmark::State& state) {
         benchmark::DoNotOptimize(out.data());
     }
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(beacons.rows()));
+}
+
+// The latitudes and longitudes of the decoded valid corpus, the floats that
+// need all their shortest digits, as the writers write them; the baseline is
+// std::to_chars's shortest text of the same values, which the writers used
+// to lay out.
+template <bool kRepr>
+void BM_FloatText(benchmark::State& state) {
+    const kav::DecodedLines decoded = decoded_valid_corpus();
+    const kav::BeaconColumns& beacons = decoded.beacons;
+    std::vector<double> values;
+    for (std::size_t row = 0; row < beacons.rows(); ++row) {
+        values.push_back(beacons.latitude()[row]);
+        values.push_back(beacons.longitude()[row]);
+    }
+    char text[kav::kFloatReprMaxChars];
+    for (auto _ : state) {
+        for (const double value : values) {
+            char* end = kRepr ? kav::write_float_repr(text, value)
+                              : std::to_chars(text, text + sizeof text, value).ptr;
+            benchmark::DoNotOptimize(end);
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(values.size()));
 }
 
 }  // namespace
@@ -161,5 +195,7 @@ BENCHMARK_CAPTURE(BM_DecodeBuffer, BadLines, "bad.txt", false)->Arg(0)->Arg(8 <<
 
 BENCHMARK_TEMPLATE(BM_WriteRecords, true)->Name("BM_WriteRecords/JsonLines");
 BENCHMARK_TEMPLATE(BM_WriteRecords, false)->Name("BM_WriteRecords/Csv");
+BENCHMARK_TEMPLATE(BM_FloatText, true)->Name("BM_FloatText/Repr");
+BENCHMARK_TEMPLATE(BM_FloatText, false)->Name("BM_FloatText/ToCharsBaseline");
 
 BENCHMARK_MAIN();

@@ -1,5 +1,6 @@
 // The module kav_aprs._native (multi-phase initialisation): decode() and the
-// two types it returns, kept in the module's state.
+// two types it returns, the record writers and the WriteTurn they pass on,
+// the types kept in the module's state.
 #include <cstdint>
 #include <memory>
 #include <new>
@@ -11,8 +12,10 @@
 #include "arrow_batch.hpp"
 #include "decode_lines.hpp"
 #include "decoded_chunk.hpp"
+#include "line_splitter.hpp"
 #include "python_glue.hpp"
 #include "record_text_functions.hpp"
+#include "write_turn.hpp"
 
 namespace kav::batch {
 namespace {
@@ -23,6 +26,7 @@ namespace {
 struct ModuleState {
     PyObject* arrow_batch_type;
     PyObject* decoded_chunk_type;
+    PyObject* write_turn_type;
 };
 
 ModuleState& state_of(PyObject* module) noexcept {
@@ -137,19 +141,53 @@ PyObject* decode(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noex
     }
 }
 
+// count_line_ends(data, end, /): the line ends in data[:end] (bytes), so that
+// the lines of a stream's chunks can be numbered before the chunks before them
+// are decoded.
+PyObject* count_line_ends(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) noexcept {
+    if (nargs != 2) {
+        PyErr_Format(PyExc_TypeError, "count_line_ends() takes 2 arguments (%zd given)", nargs);
+        return nullptr;
+    }
+    const bool immutable = PyBytes_Check(args[0]) != 0;
+    if (!immutable && PyByteArray_Check(args[0]) == 0) {
+        PyErr_Format(PyExc_TypeError, "count_line_ends() argument 1 must be bytes or bytearray, not %R",
+                     reinterpret_cast<PyObject*>(Py_TYPE(args[0])));
+        return nullptr;
+    }
+    const char* start = immutable ? PyBytes_AsString(args[0]) : PyByteArray_AsString(args[0]);
+    const Py_ssize_t size = immutable ? PyBytes_Size(args[0]) : PyByteArray_Size(args[0]);
+    const Py_ssize_t end = PyLong_AsSsize_t(args[1]);
+    if (end == -1 && PyErr_Occurred() != nullptr) return nullptr;
+    if (end < 0 || end > size) {
+        PyErr_Format(PyExc_ValueError, "count_line_ends() end %zd is outside the %zd bytes given",
+                     end, size);
+        return nullptr;
+    }
+    const std::string_view data(start, static_cast<std::size_t>(end));
+    if (!immutable) return PyLong_FromSize_t(kav::count_line_ends(data));  // another thread may resize it
+    // A bytes object never changes, and the caller holds it: no lock needed.
+    PyThreadState* thread = PyEval_SaveThread();
+    const std::size_t ends = kav::count_line_ends(data);
+    PyEval_RestoreThread(thread);
+    return PyLong_FromSize_t(ends);
+}
+
 // ---------------------------------------------------------------------------
 // Text records of a decoded table.
 
-PyTypeObject* batch_type_of(PyObject* module) noexcept {
-    return reinterpret_cast<PyTypeObject*>(state_of(module).arrow_batch_type);
+RecordTypes record_types_of(PyObject* module) noexcept {
+    const ModuleState& state = state_of(module);
+    return {reinterpret_cast<PyTypeObject*>(state.arrow_batch_type),
+            reinterpret_cast<PyTypeObject*>(state.write_turn_type)};
 }
 
 PyObject* write_json_lines_of(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
-    return write_json_lines(batch_type_of(module), args, nargs);
+    return write_json_lines(record_types_of(module), args, nargs);
 }
 
 PyObject* write_csv_lines_of(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
-    return write_csv_lines(batch_type_of(module), args, nargs);
+    return write_csv_lines(record_types_of(module), args, nargs);
 }
 
 // ---------------------------------------------------------------------------
@@ -160,18 +198,24 @@ PyMethodDef methods[] = {
      PyDoc_STR("decode(data, first_line_number, end=None, carried=b'', /)\n--\n\nDecodes every "
                "line of `carried + data[:end]` (bytes or bytearray), numbering them from "
                "`first_line_number`.")},
+    {"count_line_ends",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&count_line_ends)), METH_FASTCALL,
+     PyDoc_STR("count_line_ends(data, end, /)\n--\n\nThe line ends in `data[:end]` (bytes): "
+               "\"\\n\", \"\\r\\n\" (one) and a lone \"\\r\".")},
     {"write_json_lines",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&write_json_lines_of)),
      METH_FASTCALL,
-     PyDoc_STR("write_json_lines(batch, source, fd, /)\n--\n\nWrites the rows of an ArrowBatch "
-               "to a file descriptor as JSON lines in UTF-8, each object starting with the given "
-               "source.")},
+     PyDoc_STR("write_json_lines(batch, source, fd, after=None, done=None, /)\n--\n\nWrites the "
+               "rows of an ArrowBatch to a file descriptor as JSON lines in UTF-8, each object "
+               "starting with the given source; given WriteTurns, once `after` has passed, "
+               "passing `done` on.")},
     {"write_csv_lines",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&write_csv_lines_of)),
      METH_FASTCALL,
-     PyDoc_STR("write_csv_lines(batch, source, header, fd, /)\n--\n\nWrites the rows of an "
-               "ArrowBatch to a file descriptor as CSV lines in UTF-8, after the header line when "
-               "`header` is true.")},
+     PyDoc_STR("write_csv_lines(batch, source, header, fd, after=None, done=None, /)\n--\n\n"
+               "Writes the rows of an ArrowBatch to a file descriptor as CSV lines in UTF-8, after "
+               "the header line when `header` is true; given WriteTurns, once `after` has passed, "
+               "passing `done` on.")},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -181,13 +225,17 @@ int module_exec(PyObject* module) noexcept {
     if (state.arrow_batch_type == nullptr) return -1;
     state.decoded_chunk_type = new_decoded_chunk_type(module);
     if (state.decoded_chunk_type == nullptr) return -1;
+    state.write_turn_type = new_write_turn_type(module);
+    if (state.write_turn_type == nullptr) return -1;
     if (PyModule_AddObjectRef(module, "ArrowBatch", state.arrow_batch_type) != 0) return -1;
-    return PyModule_AddObjectRef(module, "DecodedChunk", state.decoded_chunk_type);
+    if (PyModule_AddObjectRef(module, "DecodedChunk", state.decoded_chunk_type) != 0) return -1;
+    return PyModule_AddObjectRef(module, "WriteTurn", state.write_turn_type);
 }
 
 int module_traverse(PyObject* module, visitproc visit, void* arg) noexcept {
     const ModuleState& state = state_of(module);
-    for (PyObject* type : {state.arrow_batch_type, state.decoded_chunk_type}) {
+    for (PyObject* type :
+         {state.arrow_batch_type, state.decoded_chunk_type, state.write_turn_type}) {
         if (type != nullptr) {
             if (const int status = visit(type, arg); status != 0) return status;
         }
@@ -197,7 +245,8 @@ int module_traverse(PyObject* module, visitproc visit, void* arg) noexcept {
 
 int module_clear(PyObject* module) noexcept {
     ModuleState& state = state_of(module);
-    for (PyObject** type : {&state.arrow_batch_type, &state.decoded_chunk_type}) {
+    for (PyObject** type :
+         {&state.arrow_batch_type, &state.decoded_chunk_type, &state.write_turn_type}) {
         if (*type != nullptr) Py_DecRef(std::exchange(*type, nullptr));
     }
     return 0;

@@ -32,16 +32,17 @@ inline Owned allocate_instance(PyTypeObject* type) noexcept {
     return Owned(alloc(type, 0));
 }
 
-// A heap type of `module` whose instances are `Object`s, created only by this
-// extension. The type description can live on the stack: the interpreter copies
-// what it needs from it while creating the type, except `name`, a literal that
-// the type keeps pointing to.
+// A heap type of `module` whose instances are `Object`s, by default created only
+// by this extension (a type that Python may call gives its own Py_tp_new and
+// plain flags). The type description can live on the stack: the interpreter
+// copies what it needs from it while creating the type, except `name`, a
+// literal that the type keeps pointing to.
 template <class Object>
-PyObject* new_type(PyObject* module, const char* name, PyType_Slot* slots) noexcept {
+PyObject* new_type(PyObject* module, const char* name, PyType_Slot* slots,
+                   unsigned int flags = Py_TPFLAGS_DEFAULT |
+                                        Py_TPFLAGS_DISALLOW_INSTANTIATION) noexcept {
     PyType_Spec spec = {
-        name,  static_cast<int>(sizeof(Object)),
-        0,     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-        slots,
+        name, static_cast<int>(sizeof(Object)), 0, flags, slots,
     };
     return PyType_FromModuleAndSpec(module, &spec, nullptr);
 }

@@ -1,12 +1,15 @@
-// Shortest round-trip digits come from std::to_chars; only the layout of
-// those digits follows Python's rules.
+// The shortest round-trip digits come from shortest_decimal; only their layout
+// follows Python's rules.
 #include "float_repr.hpp"
 
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+
+#include "shortest_decimal.hpp"
 
 namespace kav {
 namespace {
@@ -20,24 +23,62 @@ constexpr int kHighestFixed = 16;
 // integer itself, so they skip the general path; beacon lines are full of them.
 constexpr double kExactIntegers = 1e15;
 
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+char* put_pair_before(char* end, std::uint32_t pair) noexcept {
+    std::memcpy(end - 2, kDigitPairs + 2 * pair, 2);
+    return end - 2;
+}
+
+// Writes the decimal digits of `value` so that they end at `end`; returns
+// where they start. Eight digits at a time in 32-bit arithmetic, as four pairs
+// computed independently of each other.
+char* put_digits_before(char* end, std::uint64_t value) noexcept {
+    constexpr std::uint32_t kEightDigits = 100'000'000;
+    while (value >= kEightDigits) {
+        const auto low = static_cast<std::uint32_t>(value % kEightDigits);
+        value /= kEightDigits;
+        const std::uint32_t high_four = low / 10'000;
+        const std::uint32_t low_four = low % 10'000;
+        put_pair_before(end, low_four % 100);
+        put_pair_before(end - 2, low_four / 100);
+        put_pair_before(end - 4, high_four % 100);
+        end = put_pair_before(end - 6, high_four / 100);
+    }
+    auto rest = static_cast<std::uint32_t>(value);
+    while (rest >= 100) {
+        end = put_pair_before(end, rest % 100);
+        rest /= 100;
+    }
+    if (rest >= 10) return put_pair_before(end, rest);
+    *--end = static_cast<char>('0' + rest);
+    return end;
+}
+
 char* copy(char* out, const char* from, std::size_t count) noexcept {
     std::memcpy(out, from, count);
     return out + count;
 }
 
-// The significant digits of a double, at most 17, padded so that they can be
-// copied as one block of fixed size (inlined, unlike a copy of `count`): a
-// block of 17 from any digit on stays within the padding.
-struct Digits {
-    static constexpr std::size_t kMost = 17;
-    std::array<char, 2 * kMost> text{};
-    std::size_t count = 0;
-
-    char* put(char* out, std::size_t from) const noexcept {
-        std::memcpy(out, text.data() + from, kMost);
-        return out + (count - from);
-    }
-};
+// The number of decimal digits of `value`, at least one: floor(log10) from the
+// bit length (1233 / 4096 is just above log10(2)), which is off by at most one.
+std::size_t decimal_length(std::uint64_t value) noexcept {
+    static constexpr std::array<std::uint64_t, 20> kPowersOfTen = [] {
+        std::array<std::uint64_t, 20> powers{};
+        std::uint64_t power = 1;
+        for (std::uint64_t& entry : powers) {
+            entry = power;
+            power *= 10;
+        }
+        return powers;
+    }();
+    const auto bits = static_cast<std::size_t>(64 - std::countl_zero(value | 1));
+    const std::size_t guess = bits * 1233 >> 12;
+    return guess + (value >= kPowersOfTen[guess] ? 1 : 0);
+}
 
 char* fill(char* out, char digit, std::size_t count) noexcept {
     std::memset(out, digit, count);
@@ -52,52 +93,50 @@ char* write_float_repr(char* out, double value) noexcept {
         out = std::to_chars(out, out + kFloatReprMaxChars, static_cast<std::int64_t>(value)).ptr;
         return copy(out, ".0", 2);
     }
-    // "-d.ddde+XX": sign, one digit, the point, up to 16 more, the exponent.
-    std::array<char, kFloatReprMaxChars> scientific;
-    const char* end = std::to_chars(scientific.data(), scientific.data() + scientific.size(), value,
-                                    std::chars_format::scientific)
-                          .ptr;
-    const char* p = scientific.data();
-    if (*p == '-') *out++ = *p++;
-    // The significant digits without the point, then the exponent.
-    Digits digits;
-    for (; *p != 'e'; ++p) {
-        if (*p != '.') digits.text[digits.count++] = *p;
+    if (std::signbit(value)) {
+        *out++ = '-';
+        value = -value;
     }
-    const std::size_t count = digits.count;
-    ++p;  // past 'e'
-    const bool negative_exponent = *p++ == '-';
-    int magnitude = 0;
-    for (; p != end; ++p) magnitude = magnitude * 10 + (*p - '0');
-    const int exponent = negative_exponent ? -magnitude : magnitude;
-    const int point = exponent + 1;  // digits before the decimal point
+    if (value == 0) return copy(out, "0.0", 3);
+    const ShortestDecimal decimal = shortest_decimal(value);
+    const std::size_t count = decimal_length(decimal.digits);
+    const int point = decimal.exponent + static_cast<int>(count);  // digits before the decimal point
 
+    // The digits are written where they end up, or one place to the right of
+    // it when a point goes after the first few of them, which then move left.
     if (point <= kLowestFixed || point > kHighestFixed) {
-        *out++ = digits.text[0];
-        if (count > 1) {
-            *out++ = '.';
-            out = digits.put(out, 1);
-        }
-        out = copy(out, negative_exponent ? "e-" : "e+", 2);
-        if (magnitude < 10) *out++ = '0';
-        return std::to_chars(out, out + 4, magnitude).ptr;
+        char* digits_end = out + 1 + count;
+        put_digits_before(digits_end, decimal.digits);
+        out[0] = out[1];
+        out[1] = '.';
+        out = count > 1 ? digits_end : out + 1;
+        const int exponent = point - 1;
+        out = copy(out, exponent < 0 ? "e-" : "e+", 2);
+        const auto magnitude = static_cast<std::uint32_t>(exponent < 0 ? -exponent : exponent);
+        char text[4];
+        char* start = put_digits_before(text + sizeof text, magnitude);
+        if (magnitude < 10) *--start = '0';
+        return copy(out, start, static_cast<std::size_t>(text + sizeof text - start));
     }
     if (point <= 0) {
         out = copy(out, "0.", 2);
         out = fill(out, '0', static_cast<std::size_t>(-point));
-        return digits.put(out, 0);
+        out += count;
+        put_digits_before(out, decimal.digits);
+        return out;
     }
     const auto whole = static_cast<std::size_t>(point);
     if (whole >= count) {
-        out = digits.put(out, 0);
+        out += count;
+        put_digits_before(out, decimal.digits);
         out = fill(out, '0', whole - count);
         return copy(out, ".0", 2);
     }
-    // The whole digits, then all of them again from the point on.
-    digits.put(out, 0);
-    out += whole;
-    *out++ = '.';
-    return digits.put(out, whole);
+    char* digits_end = out + 1 + count;
+    put_digits_before(digits_end, decimal.digits);
+    for (std::size_t i = 0; i < whole; ++i) out[i] = out[i + 1];
+    out[whole] = '.';
+    return digits_end;
 }
 
 void append_float_repr(std::string& out, double value) {

@@ -10,8 +10,8 @@
 
 namespace kav {
 
-// The room write_float_repr needs at `out`: it writes at most 24 characters
-// ("-2.2250738585072014e-308"), but copies its digits in whole blocks.
+// The room write_float_repr needs at `out`, with a margin: it writes at most
+// 24 characters ("-2.2250738585072014e-308").
 inline constexpr std::size_t kFloatReprMaxChars = 48;
 
 // Writes the repr() text of a finite `value` at `out`, which has room for

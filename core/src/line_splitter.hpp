@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -48,5 +49,34 @@ class LineSplitter {
     std::size_t newline_;  // the next "\n" at or after pos_, or the end; stale when below pos_
     std::size_t pos_ = 0;
 };
+
+// The line ends in `data` as LineSplitter finds them, "\r\n" counted once:
+// the number of lines of a buffer that ends in a line end. Whole-buffer counts
+// that the compiler vectorizes, so that a caller can number the lines of the
+// next buffer long before this one is decoded.
+inline std::size_t count_line_ends(std::string_view data) noexcept {
+    std::size_t line_feeds = 0;
+    std::size_t carriage_returns = 0;
+    // Byte-wide counts over blocks they cannot overflow in: the loop then
+    // compares and adds a whole vector of bytes at a time.
+    constexpr std::size_t kBlock = 255;
+    for (std::size_t from = 0; from < data.size(); from += kBlock) {
+        const std::string_view block = data.substr(from, kBlock);
+        std::uint8_t block_line_feeds = 0;
+        std::uint8_t block_carriage_returns = 0;
+        for (const char byte : block) {
+            block_line_feeds = static_cast<std::uint8_t>(block_line_feeds + (byte == '\n'));
+            block_carriage_returns = static_cast<std::uint8_t>(block_carriage_returns + (byte == '\r'));
+        }
+        line_feeds += block_line_feeds;
+        carriage_returns += block_carriage_returns;
+    }
+    if (carriage_returns == 0) return line_feeds;
+    std::size_t pairs = 0;
+    for (std::size_t i = 1; i < data.size(); ++i) {
+        pairs += static_cast<std::size_t>(data[i - 1] == '\r' && data[i] == '\n');
+    }
+    return line_feeds + carriage_returns - pairs;
+}
 
 }  // namespace kav

@@ -20,8 +20,8 @@
 namespace kav {
 
 // Takes the text written so far out of the buffer (writes it somewhere and
-// empties it); false when it could not, which stops the writing. Without one,
-// the whole table is appended to the buffer.
+// empties it), or leaves it there for a later call; false when it could not,
+// which stops the writing. Without one, the whole table is appended to the buffer.
 using RecordSpill = std::function<bool(std::string& buffer)>;
 
 // The writers spill whenever the buffer has reached this size: large enough

@@ -36,6 +36,13 @@ TEST_P(LineSplitterTest, YieldsTheLinesWithoutTheirEnds) {
     EXPECT_EQ(split(GetParam().data), GetParam().lines);
 }
 
+// Every line the splitter yields has an end, but a last one without.
+TEST_P(LineSplitterTest, CountsTheLineEndsItFinds) {
+    const std::string& data = GetParam().data;
+    const bool last_line_unended = !data.empty() && data.back() != '\n' && data.back() != '\r';
+    EXPECT_EQ(count_line_ends(data), GetParam().lines.size() - (last_line_unended ? 1 : 0));
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, LineSplitterTest,
     testing::Values(SplitCase{"Empty", "", {}}, SplitCase{"NoLineEnd", "a", {"a"}},

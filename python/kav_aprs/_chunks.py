@@ -5,6 +5,8 @@ from __future__ import annotations
 from collections.abc import Iterator
 from typing import Any, NamedTuple
 
+from . import _native
+
 _CR = 0x0D
 _LF = 0x0A
 
@@ -24,9 +26,7 @@ class Chunk(NamedTuple):
     def line_count(self) -> int:
         """The lines of the chunk, as the decoder counts them."""
         data, end = self.data, self.end
-        lines = data.count(b"\n", 0, end)
-        if data.find(b"\r", 0, end) >= 0:
-            lines += data.count(b"\r", 0, end) - data.count(b"\r\n", 0, end)
+        lines = _native.count_line_ends(data, end)
         if (end and data[end - 1] not in b"\r\n") or (not end and self.carried):
             lines += 1
         return lines

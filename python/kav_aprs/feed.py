@@ -25,7 +25,7 @@ import time
 from collections.abc import Generator
 from typing import Any
 
-from . import __version__
+import kav_aprs
 from ._decoded import Decoded, decode
 from ._line_buffer import CutLine, LineBuffer
 
@@ -172,7 +172,7 @@ class Feed:
         self.connect_timeout = _positive("connect_timeout", connect_timeout)
         self.login_timeout = _positive("login_timeout", login_timeout)
         self.batch_lines, self.backoff = batch_lines, backoff
-        self.login_line = f"user {callsign} pass -1 vers kav-aprs {__version__}" + (
+        self.login_line = f"user {callsign} pass -1 vers kav-aprs {kav_aprs.__version__}" + (
             f" filter {filter}" if filter is not None else "") + "\r\n"
         self.stats = FeedStats()
         self.server: str | None = None

@@ -125,30 +125,49 @@ class RecordWriter(Protocol):
         """Writes whatever ends the output (a Parquet footer); the Output stays open."""
 
 
-class JsonLinesWriter:
-    """One JSON object a beacon: source, line_number, then the beacon's fields."""
+class TextWriter:
+    """JSON lines or CSV, rendered and written natively.
+
+    ``write`` may run on several threads at once when each call is given the
+    turn of the batch before (`after`) and its own (`done`): it renders its rows
+    meanwhile, and writes them once `after` has passed, then passes `done` on.
+    """
 
     def __init__(self, output: Output) -> None:
         self._fd = output.fd
 
-    def write(self, decoded: Decoded, source: str) -> None:
-        _native.write_json_lines(decoded.beacons, source, self._fd)
+    def write(self, decoded: Decoded, source: str, after: _native.WriteTurn | None = None,
+              done: _native.WriteTurn | None = None) -> None:
+        raise NotImplementedError
 
     def close(self) -> None:
         pass
 
 
-class CsvWriter:
+class JsonLinesWriter(TextWriter):
+    """One JSON object a beacon: source, line_number, then the beacon's fields."""
+
+    def write(self, decoded: Decoded, source: str, after: _native.WriteTurn | None = None,
+              done: _native.WriteTurn | None = None) -> None:
+        _native.write_json_lines(decoded.beacons, source, self._fd, after, done)
+
+
+class CsvWriter(TextWriter):
     """A header line, then one CSV line a beacon, in the JSON lines' field order."""
 
     def __init__(self, output: Output, *, header: bool = True) -> None:
         """`header` False continues a file that already has its header line."""
-        self._fd = output.fd
+        super().__init__(output)
         self._header = header
 
-    def write(self, decoded: Decoded, source: str) -> None:
-        _native.write_csv_lines(decoded.beacons, source, self._header, self._fd)
-        self._header = False
+    def write(self, decoded: Decoded, source: str, after: _native.WriteTurn | None = None,
+              done: _native.WriteTurn | None = None) -> None:
+        # Only a batch that waits for no other can be the first written: one
+        # that waits never carries the header, whichever thread gets here first.
+        header = False
+        if after is None:
+            header, self._header = self._header, False
+        _native.write_csv_lines(decoded.beacons, source, header, self._fd, after, done)
 
     def close(self) -> None:
         if self._header:

@@ -10,8 +10,8 @@ import argparse
 import os
 import sys
 from collections.abc import Sequence
+from typing import Any
 
-from .. import __version__
 from . import decode, follow
 
 PROG = "kav-aprs"
@@ -33,11 +33,22 @@ def build_parser() -> argparse.ArgumentParser:
         epilog=EXIT_STATUS,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    parser.add_argument("--version", action="version", version=f"{PROG} {__version__}")
+    parser.add_argument("--version", action=_PrintVersion, nargs=0, help="show program's version number and exit")
     subparsers = parser.add_subparsers(title="commands", metavar="COMMAND", dest="command", required=True)
     for command in SUBCOMMANDS:
         command.add_parser(subparsers, epilog=EXIT_STATUS)
     return parser
+
+
+class _PrintVersion(argparse.Action):
+    """--version, reading the installed version only when asked: its metadata is slow to import."""
+
+    def __call__(self, parser: argparse.ArgumentParser, namespace: Any, values: Any,
+                 option_string: str | None = None) -> None:
+        from .. import __version__
+
+        sys.stdout.write(f"{PROG} {__version__}\n")
+        parser.exit()
 
 
 def main(argv: Sequence[str] | None = None) -> int:

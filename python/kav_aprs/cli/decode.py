@@ -4,7 +4,6 @@ from __future__ import annotations
 
 import argparse
 import collections
-import concurrent.futures
 import contextlib
 import lzma
 import os
@@ -12,10 +11,10 @@ import stat
 import sys
 import time
 import zlib
-from collections.abc import Iterator
-from typing import IO, Any
+from collections.abc import Callable, Iterator
+from typing import IO, TYPE_CHECKING, Any
 
-from .. import _chunks, _sources
+from .. import _chunks, _native, _sources
 from .._decoded import Decoded, decode_chunk
 from ..writers import (
     STDIO,
@@ -24,12 +23,24 @@ from ..writers import (
     Output,
     ParquetUnavailable,
     RecordWriter,
+    TextWriter,
     WriteFailed,
 )
 from .report import ProgressLine, Tally, write_summary
 
+if TYPE_CHECKING:
+    import concurrent.futures
+
+# Starts decoding a chunk, given the number of its first line, on a worker thread.
+StartDecoding = Callable[[_chunks.Chunk, int], "concurrent.futures.Future[Decoded]"]
+
 NAME = "kav-aprs decode"
-DEFAULT_BATCH_BYTES = 8 << 20
+# Bytes of input decoded at a time. A Parquet batch is a row group, which
+# readers want large; JSON lines and CSV go faster in batches whose columns and
+# text stay in the cache while they are rendered, above all when several
+# threads each hold one.
+PARQUET_BATCH_BYTES = 8 << 20
+TEXT_BATCH_BYTES = 2 << 20
 
 # What reading a damaged or vanished input raises: the system's errors,
 # and the decompressors' own for truncated or corrupt data.
@@ -81,8 +92,10 @@ def add_parser(subparsers: Any, epilog: str) -> argparse.ArgumentParser:
                              f"error kind and error text to FILE ('{STDIO}' for standard error)")
     parser.add_argument("--jobs", type=_positive, default=1, metavar="N",
                         help="decode on N threads (default: 1); records keep the input order")
-    parser.add_argument("--batch-bytes", type=_positive, default=DEFAULT_BATCH_BYTES, metavar="BYTES",
-                        help=f"bytes of input decoded at a time (default: {DEFAULT_BATCH_BYTES})")
+    parser.add_argument("--batch-bytes", type=_positive, metavar="BYTES",
+                        help="bytes of input decoded at a time (default: "
+                             f"{PARQUET_BATCH_BYTES} for parquet, one row group each, "
+                             f"{TEXT_BATCH_BYTES} otherwise)")
     parser.add_argument("-q", "--quiet", action="store_true",
                         help="no progress line and no summary")
     parser.set_defaults(run=run, parser=parser)
@@ -116,6 +129,10 @@ class _CountingReader:
         self.bytes_read += len(data or b"")
         return data
 
+    def fileno(self) -> int:
+        # Without it every input looked like a pipe, and --jobs decoded one chunk at a time.
+        return self._stream.fileno()
+
 
 def _source_name(name: str) -> str:
     """The name records give as their source: valid UTF-8 whatever the file system holds."""
@@ -146,9 +163,9 @@ def _waits_for_writer(stream: IO[bytes]) -> bool:
         return True
 
 
-def _decoded_in_order(chunks: Iterator[_chunks.Chunk], executor: concurrent.futures.Executor, jobs: int,
+def _decoded_in_order(chunks: Iterator[_chunks.Chunk], start: StartDecoding, jobs: int,
                       waits_for_writer: bool) -> Iterator[Decoded]:
-    """Decodes chunks on the executor's threads, yielding them in input order.
+    """Decodes chunks on worker threads, yielding them in input order.
 
     At most `jobs` chunks are in flight. A read error is raised after every
     chunk read before it has been yielded. When the input waits on a writer,
@@ -159,7 +176,7 @@ def _decoded_in_order(chunks: Iterator[_chunks.Chunk], executor: concurrent.futu
     failure: BaseException | None = None
     try:
         for chunk in chunks:
-            pending.append(executor.submit(decode_chunk, chunk, line_number))
+            pending.append(start(chunk, line_number))
             line_number += chunk.line_count()
             while pending and (len(pending) > jobs or pending[0].done() or waits_for_writer):
                 yield pending.popleft().result()
@@ -172,17 +189,18 @@ def _decoded_in_order(chunks: Iterator[_chunks.Chunk], executor: concurrent.futu
 
 
 def _batches(stream: IO[bytes], args: argparse.Namespace,
-             executor: concurrent.futures.Executor | None) -> Iterator[Decoded]:
+             start: StartDecoding | None) -> Iterator[Decoded]:
     with _sources.open_lines(stream) as reader:
-        chunks = _chunks.whole_lines(reader, args.batch_bytes)
-        if executor is None:
+        batch_bytes = args.batch_bytes or (PARQUET_BATCH_BYTES if args.format == "parquet" else TEXT_BATCH_BYTES)
+        chunks = _chunks.whole_lines(reader, batch_bytes)
+        if start is None:
             line_number = 1
             for chunk in chunks:
                 decoded = decode_chunk(chunk, line_number)
                 line_number += decoded.lines
                 yield decoded
         else:
-            yield from _decoded_in_order(chunks, executor, args.jobs, _waits_for_writer(stream))
+            yield from _decoded_in_order(chunks, start, args.jobs, _waits_for_writer(stream))
 
 
 class _Run:
@@ -197,17 +215,46 @@ class _Run:
         self.errors_output = errors_output
         self.tally = Tally()
         self.progress: ProgressLine | None = None
+        # The turn of the last batch whose records a worker thread writes.
+        self.last_turn: _native.WriteTurn | None = None
 
     def message(self, text: str) -> None:
         if self.progress is not None:
             self.progress.clear()
         print(f"{NAME}: {text}", file=sys.stderr, flush=True)
 
-    def write(self, decoded: Decoded, source: str) -> None:
-        try:
-            self.writer.write(decoded, source)
-        except OSError as error:
-            raise WriteFailed(self.output.display_name, error) from None
+    def starter(self, executor: concurrent.futures.Executor, source: str) -> StartDecoding:
+        """Decoding on the executor's threads; records as text are written there too, in turn."""
+        writer = self.writer
+        if not isinstance(writer, TextWriter):
+            return lambda chunk, line_number: executor.submit(decode_chunk, chunk, line_number)
+        display_name = self.output.display_name
+
+        def decode_and_write(chunk: _chunks.Chunk, line_number: int, after: _native.WriteTurn | None,
+                             done: _native.WriteTurn) -> Decoded:
+            try:
+                decoded = decode_chunk(chunk, line_number)
+                try:
+                    writer.write(decoded, source, after, done)
+                except OSError as error:
+                    raise WriteFailed(display_name, error) from None
+                return decoded
+            finally:
+                done.withdraw()  # a batch that failed before its write leaves the later ones unwritten
+
+        def start(chunk: _chunks.Chunk, line_number: int) -> concurrent.futures.Future[Decoded]:
+            done = _native.WriteTurn()
+            after, self.last_turn = self.last_turn, done
+            return executor.submit(decode_and_write, chunk, line_number, after, done)
+
+        return start
+
+    def write(self, decoded: Decoded, source: str, records_written: bool) -> None:
+        if not records_written:
+            try:
+                self.writer.write(decoded, source)
+            except OSError as error:
+                raise WriteFailed(self.output.display_name, error) from None
         if self.errors is not None:
             assert self.errors_output is not None
             try:
@@ -218,17 +265,19 @@ class _Run:
     def decode_input(self, name: str, executor: concurrent.futures.Executor | None) -> None:
         source = _source_name(name)
         read_before = self.tally.bytes_read
+        start = self.starter(executor, source) if executor is not None else None
+        records_written = start is not None and isinstance(self.writer, TextWriter)
         with contextlib.ExitStack() as stack:
             try:
                 raw = sys.stdin.buffer if name == STDIO else stack.enter_context(open(name, "rb"))
                 counted = _CountingReader(raw)
-                batches = _batches(counted, self.args, executor)
+                batches = _batches(counted, self.args, start)
                 while True:
                     try:
                         decoded = next(batches)
                     except StopIteration:
                         break
-                    self.write(decoded, source)
+                    self.write(decoded, source, records_written)
                     self.tally.add(decoded)
                     self.tally.bytes_read = read_before + counted.bytes_read
                     if self.progress is not None:
@@ -272,7 +321,11 @@ def run(args: argparse.Namespace) -> int:
         run = _Run(args, writer, output, errors, errors_output)
         if _show_progress(args):
             run.progress = ProgressLine(sys.stderr, _total_size(inputs))
-        executor = concurrent.futures.ThreadPoolExecutor(args.jobs) if args.jobs > 1 else None
+        executor = None
+        if args.jobs > 1:
+            import concurrent.futures  # only for threads: it takes a while to import
+
+            executor = concurrent.futures.ThreadPoolExecutor(args.jobs)
         try:
             for name in inputs:
                 run.decode_input(name, executor)

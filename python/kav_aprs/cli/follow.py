@@ -4,16 +4,12 @@ from __future__ import annotations
 
 import argparse
 import contextlib
-import json
-import logging
 import os
-import signal
 import sys
 import time
 from collections.abc import Callable, Iterator
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
-from ..feed import LINE_TOO_LONG, MAX_LINE_BYTES, Feed, FeedBatch, FeedStats
 from ..writers import (
     STDIO,
     CsvWriter,
@@ -26,6 +22,14 @@ from ..writers import (
 )
 from .report import Tally, write_summary
 from .rotation import RotatingParquet, parse_period
+
+# The feed and what only a running follow needs (sockets, logging, signals) are
+# imported by the functions that use them: the command line of every
+# subcommand is parsed with this module loaded, and they take a while to import.
+if TYPE_CHECKING:
+    import logging
+
+    from ..feed import Feed, FeedBatch, FeedStats
 
 NAME = "kav-aprs follow"
 RECORD_WRITERS = {"jsonl": JsonLinesWriter, "csv": CsvWriter}
@@ -109,18 +113,24 @@ def message(text: str) -> None:
     print(f"{NAME}: {_utc_now()} {text}", file=sys.stderr, flush=True)
 
 
-class _MessageHandler(logging.Handler):
-    """The feed's log records as the command's one-line messages."""
+def _message_handler(level: int) -> logging.Handler:
+    """A handler writing the feed's log records as the command's one-line messages."""
+    import logging
 
-    def emit(self, record: logging.LogRecord) -> None:
-        with contextlib.suppress(OSError, ValueError):
-            message(record.getMessage())
+    class MessageHandler(logging.Handler):
+        def emit(self, record: logging.LogRecord) -> None:
+            with contextlib.suppress(OSError, ValueError):
+                message(record.getMessage())
+
+    return MessageHandler(level)
 
 
 @contextlib.contextmanager
 def _feed_messages(quiet: bool) -> Iterator[None]:
+    import logging
+
     logger = logging.getLogger("kav_aprs.feed")
-    handler = _MessageHandler(logging.WARNING if quiet else logging.INFO)
+    handler = _message_handler(logging.WARNING if quiet else logging.INFO)
     saved = logger.level, logger.propagate
     logger.addHandler(handler)
     logger.setLevel(handler.level)
@@ -136,6 +146,8 @@ def _feed_messages(quiet: bool) -> Iterator[None]:
 @contextlib.contextmanager
 def _stopped_by_signals(feed: Feed) -> Iterator[None]:
     """SIGINT and SIGTERM stop the feed after its current batch; a second one interrupts at once."""
+    import signal
+
     received: list[int] = []
 
     def stop(number: int, frame: Any) -> None:
@@ -154,6 +166,10 @@ def _stopped_by_signals(feed: Feed) -> Iterator[None]:
 
 def cut_line_records(batch: FeedBatch, source: str) -> bytes:
     """The errors file's JSON lines for the lines cut at MAX_LINE_BYTES, with their first bytes."""
+    import json
+
+    from ..feed import LINE_TOO_LONG, MAX_LINE_BYTES
+
     return b"".join(
         json.dumps({
             "source": source, "line_number": line.line_number, "error_kind": LINE_TOO_LONG,
@@ -257,6 +273,8 @@ def _summary_rows(stats: FeedStats) -> list[tuple[str, int]]:
 
 
 def run(args: argparse.Namespace) -> int:
+    from ..feed import Feed
+
     parser = args.parser
     try:
         host, port = parse_address(args.address)
