@@ -83,23 +83,26 @@ def main() -> None:
     with tempfile.TemporaryDirectory(dir=os.environ.get("BENCH_TMP")) as folder:
         work = pathlib.Path(folder)
         plain, packed = write_input(work, args.lines)
+        # Every case writes a file that did not exist: replacing one would add the
+        # file system's flush of the old contents to whichever case came second.
         out = str(work / "out")
         decode = [str(COMMAND), "decode", "--quiet", "-o", out]
         cases = {
-            "jsonl": decode + [str(plain)],
-            "csv": decode + ["--format", "csv", str(plain)],
-            "parquet": decode + ["--format", "parquet", str(plain)],
-            "jsonl, --jobs 2": decode + ["--jobs", "2", str(plain)],
-            "jsonl, gzip input": decode + [str(packed)],
-            "gzip decompression alone": [sys.executable, "-c", GUNZIP, str(packed)],
-            "bare Python loop of parse calls": [sys.executable, "-c", PARSE_LOOP, str(plain)],
+            "jsonl": (decode + [str(plain)], os.devnull),
+            "csv": (decode + ["--format", "csv", str(plain)], os.devnull),
+            "parquet": (decode + ["--format", "parquet", str(plain)], os.devnull),
+            "jsonl, --jobs 2": (decode + ["--jobs", "2", str(plain)], os.devnull),
+            "jsonl, gzip input": (decode + [str(packed)], os.devnull),
+            "gzip decompression alone": ([sys.executable, "-c", GUNZIP, str(packed)], os.devnull),
+            "bare Python loop of parse calls": ([sys.executable, "-c", PARSE_LOOP, str(plain)], os.devnull),
         }
         if not args.skip_baseline:
-            cases["bench/baseline_decode/decode.py (jsonl)"] = [
-                sys.executable, str(BASELINE), str(plain)]
+            # The old tool writes to standard output.
+            cases["bench/baseline_decode/decode.py (jsonl)"] = ([sys.executable, str(BASELINE), str(plain)], out)
         results = {}
-        for label, argv in cases.items():
-            wall, cpu = timed(argv, out)  # the old tool writes to standard output
+        for label, (argv, stdout_path) in cases.items():
+            wall, cpu = timed(argv, stdout_path)
+            pathlib.Path(out).unlink(missing_ok=True)
             results[label] = {"wall_s": wall, "cpu_s": cpu, "lines_per_s": args.lines / wall,
                               "lines_per_cpu_s": args.lines / cpu}
 
