@@ -83,6 +83,8 @@ def main() -> None:
     with tempfile.TemporaryDirectory(dir=os.environ.get("BENCH_TMP")) as folder:
         work = pathlib.Path(folder)
         plain, packed = write_input(work, args.lines)
+        empty = work / "empty.txt"
+        empty.touch()
         # Every case writes a file that did not exist: replacing one would add the
         # file system's flush of the old contents to whichever case came second.
         out = str(work / "out")
@@ -95,6 +97,9 @@ def main() -> None:
             "jsonl, gzip input": (decode + [str(packed)], os.devnull),
             "gzip decompression alone": ([sys.executable, "-c", GUNZIP, str(packed)], os.devnull),
             "bare Python loop of parse calls": ([sys.executable, "-c", PARSE_LOOP, str(plain)], os.devnull),
+            # What every run pays before its first line: the rates net of it are the steady state.
+            "start-up: jsonl of an empty file": (decode + [str(empty)], os.devnull),
+            "start-up: parquet of an empty file": (decode + ["--format", "parquet", str(empty)], os.devnull),
         }
         if not args.skip_baseline:
             # The old tool writes to standard output.
@@ -103,17 +108,25 @@ def main() -> None:
         for label, (argv, stdout_path) in cases.items():
             wall, cpu = timed(argv, stdout_path)
             pathlib.Path(out).unlink(missing_ok=True)
-            results[label] = {"wall_s": wall, "cpu_s": cpu, "lines_per_s": args.lines / wall,
-                              "lines_per_cpu_s": args.lines / cpu}
+            lines = 0 if label.startswith("start-up") else args.lines
+            results[label] = {"wall_s": wall, "cpu_s": cpu, "lines_per_s": lines / wall,
+                              "lines_per_cpu_s": lines / cpu}
 
     print(f"{args.lines:,} lines (one in ten bad), output to a file, one run each")
     print("| case | wall s | lines/s | CPU s | lines per CPU s |")
     print("|---|---|---|---|---|")
     for label, r in results.items():
-        print(f"| {label} | {r['wall_s']:.2f} | {r['lines_per_s'] / 1e6:.2f} M | {r['cpu_s']:.2f} "
-              f"| {r['lines_per_cpu_s'] / 1e6:.2f} M |")
+        rates = (f"{r['lines_per_s'] / 1e6:.2f} M", f"{r['lines_per_cpu_s'] / 1e6:.2f} M") if r["lines_per_s"] else ("–", "–")
+        print(f"| {label} | {r['wall_s']:.2f} | {rates[0]} | {r['cpu_s']:.2f} | {rates[1]} |")
     one, two = results["jsonl"], results["jsonl, --jobs 2"]
-    print(f"--jobs 2 over --jobs 1: {one['wall_s'] / two['wall_s']:.2f} x (wall)")
+    start = results["start-up: jsonl of an empty file"]
+    print(f"--jobs 2 over --jobs 1: {one['wall_s'] / two['wall_s']:.2f} x (wall); net of start-up "
+          f"{(one['wall_s'] - start['wall_s']) / (two['wall_s'] - start['wall_s']):.2f} x")
+    print("net of start-up, lines/s (wall): " + ", ".join(
+        f"{label} {args.lines / (results[label]['wall_s'] - results[begin]['wall_s']) / 1e6:.2f} M"
+        for label, begin in (("jsonl", "start-up: jsonl of an empty file"),
+                             ("csv", "start-up: jsonl of an empty file"),
+                             ("parquet", "start-up: parquet of an empty file"))))
     gz = results["jsonl, gzip input"]["cpu_s"] - one["cpu_s"]
     print(f"gzip input costs {gz:.2f} CPU s more than plain; decompression alone "
           f"{results['gzip decompression alone']['cpu_s']:.2f} CPU s")
