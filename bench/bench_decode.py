@@ -1,4 +1,4 @@
-"""Benchmark of the kav-aprs decode command, each case one run of a separate process.
+"""Benchmark of the kav-aprs decode command, each case a run of a separate process.
 
 The input is the bench corpus repeated into a file of --lines lines (one in ten
 bad), the output a file. Beside the command's formats and thread counts: the
@@ -16,6 +16,7 @@ import json
 import os
 import pathlib
 import resource
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -78,6 +79,8 @@ def main() -> None:
     parser.add_argument("--lines", type=int, default=1_000_000)
     parser.add_argument("--json", type=pathlib.Path, help="write the figures here")
     parser.add_argument("--skip-baseline", action="store_true", help="leave out the slow old tool")
+    parser.add_argument("--repetitions", type=int, default=1,
+                        help="rounds over every case (the old tool runs in the first only); medians are quoted")
     args = parser.parse_args()
 
     with tempfile.TemporaryDirectory(dir=os.environ.get("BENCH_TMP")) as folder:
@@ -104,15 +107,23 @@ def main() -> None:
         if not args.skip_baseline:
             # The old tool writes to standard output.
             cases["bench/baseline_decode/decode.py (jsonl)"] = ([sys.executable, str(BASELINE), str(plain)], out)
+        samples: dict[str, list[tuple[float, float]]] = {label: [] for label in cases}
+        for round_number in range(args.repetitions):
+            for label, (argv, stdout_path) in cases.items():
+                if round_number and label.startswith("bench/baseline"):
+                    continue
+                samples[label].append(timed(argv, stdout_path))
+                pathlib.Path(out).unlink(missing_ok=True)
         results = {}
-        for label, (argv, stdout_path) in cases.items():
-            wall, cpu = timed(argv, stdout_path)
-            pathlib.Path(out).unlink(missing_ok=True)
+        for label, runs in samples.items():
+            wall = statistics.median(w for w, _ in runs)
+            cpu = statistics.median(c for _, c in runs)
             lines = 0 if label.startswith("start-up") else args.lines
             results[label] = {"wall_s": wall, "cpu_s": cpu, "lines_per_s": lines / wall,
-                              "lines_per_cpu_s": lines / cpu}
+                              "lines_per_cpu_s": lines / cpu, "runs": len(runs)}
 
-    print(f"{args.lines:,} lines (one in ten bad), output to a file, one run each")
+    print(f"{args.lines:,} lines (one in ten bad), output to a file, medians of {args.repetitions} "
+          f"interleaved run(s) a case")
     print("| case | wall s | lines/s | CPU s | lines per CPU s |")
     print("|---|---|---|---|---|")
     for label, r in results.items():

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Benchmark of `kav-aprs decode` on a generated file of a million lines (one in
-# ten bad), output to a file, one run a case: JSON lines, CSV, Parquet, two
+# ten bad), output to a file, one run a case (--repetitions N: medians of N
+# interleaved rounds): JSON lines, CSV, Parquet, two
 # threads, gzip input, beside the old record-by-record tool and a bare loop of
 # parse calls. Prints the table and writes bench/results-decode.json.
 #
