@@ -8,9 +8,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <ostream>
 #include <random>
 #include <string>
 
+#include "case_names.hpp"
 #include "float_repr.hpp"
 
 namespace kav {
@@ -20,6 +22,11 @@ struct FloatCase {
     double value;
     std::string_view repr;
 };
+
+// A case is named by the text it expects.
+void PrintTo(const FloatCase& c, std::ostream* out) {
+    *out << c.repr;
+}
 
 class FloatReprTest : public testing::TestWithParam<FloatCase> {};
 
@@ -51,7 +58,8 @@ INSTANTIATE_TEST_SUITE_P(
                     // Subnormal, smallest normal and largest finite doubles.
                     FloatCase{5e-324, "5e-324"},
                     FloatCase{2.2250738585072014e-308, "2.2250738585072014e-308"},
-                    FloatCase{1.7976931348623157e+308, "1.7976931348623157e+308"}));
+                    FloatCase{1.7976931348623157e+308, "1.7976931348623157e+308"}),
+    test::CaseName{});
 
 // Whatever the value, the text reads back to the very same double, and it is
 // laid out as repr() lays it out: a point or an exponent, never both missing.

@@ -2,9 +2,11 @@
 // whole rows as the command writes them.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <string_view>
 
+#include "case_names.hpp"
 #include "decode_lines.hpp"
 #include "record_text.hpp"
 
@@ -17,6 +19,10 @@ struct TextCase {
     std::string_view json;
     std::string_view csv;
 };
+
+void PrintTo(const TextCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class RecordTextEscapeTest : public testing::TestWithParam<TextCase> {};
 
@@ -50,7 +56,7 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"TruncatedSequence", "\xE2\x82!", R"("\\xe2\\x82!")", R"(\xe2\x82!)"},
         TextCase{"SurrogateBytes", "\xED\xA0\x80", R"("\\xed\\xa0\\x80")", R"(\xed\xa0\x80)"},
         TextCase{"BadByteInQuotedField", "a,\x80\"", R"("a,\\x80\"")", R"("a,\x80""")"}),
-    [](const testing::TestParamInfo<TextCase>& tested) { return std::string(tested.param.name); });
+    test::CaseName{});
 
 constexpr std::string_view kValid =
     "X1>KAFLR,qAS,RX1:/123456h4630.00N/00830.00E'090/050/A=001000 id06ABCDEF";
@@ -67,6 +73,10 @@ struct RowCase {
     std::string_view json;
     std::string_view csv;  // the row after the header
 };
+
+void PrintTo(const RowCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class RecordTextRowTest : public testing::TestWithParam<RowCase> {};
 
@@ -122,7 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "\n",
                 "\"feed, 1\",7,X1,qAS,RX1,KAFLR,12:34:56,46.5,-Infinity,Infinity,NaN,1000.0,"
                 "Glider,FLARM,false,false,ABCDEF\n"}),
-    [](const testing::TestParamInfo<RowCase>& tested) { return std::string(tested.param.name); });
+    test::CaseName{});
 
 TEST(RecordTextErrors, FailedLineKeepsItsBytesAsEscapes) {
     const DecodedLines lines = decoded("X1\xff>KAFLR,qAS,RX1:");
