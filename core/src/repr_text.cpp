@@ -9,6 +9,8 @@
 #include <string_view>
 #include <utility>
 
+#include "shortest_decimal.hpp"
+
 namespace kav::repr {
 namespace {
 
@@ -23,21 +25,12 @@ struct ShortestDigits {
 };
 
 ShortestDigits shortest_digits(double magnitude) noexcept {
-    // The scientific form of to_chars without a precision is the shortest
-    // round-trip one, "d.ddde-05": split it into digits and exponent.
-    char text[40];
-    const auto written =
-        std::to_chars(text, text + sizeof text, magnitude, std::chars_format::scientific).ptr;
-    const std::string_view form(text, static_cast<std::size_t>(written - text));
-    const std::size_t e_pos = form.find('e');
-
+    const ShortestDecimal decimal = shortest_decimal(magnitude);
     ShortestDigits result{};
-    result.digits[result.count++] = form[0];
-    for (std::size_t i = 2; i < e_pos; ++i) result.digits[result.count++] = form[i];
-
-    std::string_view exponent = form.substr(e_pos + 1);
-    if (exponent.front() == '+') exponent.remove_prefix(1);
-    std::from_chars(exponent.data(), exponent.data() + exponent.size(), result.exponent);
+    result.count = static_cast<std::size_t>(
+        std::to_chars(result.digits, result.digits + sizeof result.digits, decimal.digits).ptr -
+        result.digits);
+    result.exponent = decimal.exponent + static_cast<int>(result.count) - 1;
     return result;
 }
 
