@@ -279,8 +279,10 @@ class ErrorsWriter:
     """
 
     def __init__(self, output: Output) -> None:
+        self._output = output
         self._fd = output.fd
 
     def write(self, decoded: Decoded, source: str) -> None:
         if decoded.failed:
+            self._output.reserve_ahead()
             _native.write_json_lines(decoded.errors, source, self._fd)
