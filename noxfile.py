@@ -477,9 +477,11 @@ def bench_batch(session: nox.Session) -> None:
 
 @nox.session(python=BUILD_PYTHON, reuse_venv=True)
 def bench_decode(session: nox.Session) -> None:
-    """`kav-aprs decode` on a generated million-line file, per output format (scripts/bench-decode.sh)."""
-    _benchmark_environment(session, "bench-decode", "pyarrow")
-    _write_figures(session, "bench_decode.py", ROOT / "bench" / "results-decode.json")
+    """`kav-aprs decode` on a generated million-line file, per output format, with the chart (scripts/bench-decode.sh)."""
+    _benchmark_environment(session, "bench-decode", "pyarrow", "matplotlib")
+    results = ROOT / "bench" / "results-decode.json"
+    _write_figures(session, "bench_decode.py", results)
+    session.run("python", "chart.py", str(results), str(ROOT / "bench" / "decode-throughput.png"))
 
 
 @nox.session(python=BUILD_PYTHON, reuse_venv=True)

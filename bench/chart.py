@@ -1,9 +1,11 @@
-"""Draws the columnar decoder's throughput from the JSON that bench_batch.py writes.
+"""Draws the README's charts from the JSON that the benchmarks write.
 
-    python chart.py results-batch.json batch-throughput.png
+    python chart.py results-batch.json batch-throughput.png     # bench_batch.py
+    python chart.py results-decode.json decode-throughput.png   # bench_decode.py
 
-Also prints the README's table rows from the same medians, so that the table
-and the bars cannot disagree.
+For the columnar decoder it also prints the README's table rows from the same
+medians (bench_decode.py prints its own), so that the table and the bars
+cannot disagree.
 """
 
 import json
@@ -26,23 +28,40 @@ def print_table(report: dict) -> None:
     print(f"| two threads against one, decoding valid lines | | | {threads['speedup']:.2f} × faster |")
 
 
+def draw(target: str, bars: list[tuple[str, float, bool]], xlabel: str, title: str) -> None:
+    """Horizontal bars top to bottom in the order given; the package's own in blue, yardsticks in orange."""
+    bars = bars[::-1]
+    figure, axes = plt.subplots(figsize=(8, 0.5 + 0.34 * len(bars)))
+    drawn = axes.barh([label for label, _, _ in bars], [rate for _, rate, _ in bars],
+                      color=["#4c72b0" if ours else "#dd8452" for _, _, ours in bars])
+    axes.bar_label(drawn, fmt="%.2f", padding=3)
+    axes.set_xlabel(xlabel)
+    axes.set_title(title)
+    axes.set_xlim(0, max(rate for _, rate, _ in bars) * 1.15)
+    figure.tight_layout()
+    figure.savefig(target, dpi=110)
+
+
+def draw_batch(report: dict, target: str) -> None:
+    print_table(report)
+    bars = [(case["label"], 1e3 / case["median_ns"], key.startswith("decode"))
+            for key, case in report["cases"].items()]
+    draw(target, bars, "million lines per second of processor time (median)",
+         f"Decoding the bench corpus (Python {report['python']})")
+
+
+def draw_decode(report: dict, target: str) -> None:
+    # Whole runs, start-up included; the start-up cases decode no lines.
+    bars = [(label, result["lines_per_s"] / 1e6, not label.startswith(("bench/", "bare", "gzip")))
+            for label, result in report["results"].items() if result["lines_per_s"]]
+    draw(target, bars, "million lines per second, wall time of the whole run (median)",
+         f"kav-aprs decode, {report['lines']:,} lines to a file")
+
+
 def main() -> None:
     source, target = sys.argv[1], sys.argv[2]
     report = json.loads(open(source).read())
-    print_table(report)
-    # Top to bottom in the table's order; the columnar decoder in blue, the yardsticks in orange.
-    cases = list(report["cases"].items())[::-1]
-    labels = [case["label"] for _, case in cases]
-    rates = [1e3 / case["median_ns"] for _, case in cases]
-    colours = ["#4c72b0" if key.startswith("decode") else "#dd8452" for key, _ in cases]
-    figure, axes = plt.subplots(figsize=(8, 3.2))
-    bars = axes.barh(labels, rates, color=colours)
-    axes.bar_label(bars, fmt="%.2f", padding=3)
-    axes.set_xlabel("million lines per second of processor time (median)")
-    axes.set_title(f"Decoding the bench corpus (Python {report['python']})")
-    axes.set_xlim(0, max(rates) * 1.15)
-    figure.tight_layout()
-    figure.savefig(target, dpi=110)
+    (draw_batch if "cases" in report else draw_decode)(report, target)
 
 
 if __name__ == "__main__":

@@ -1,7 +1,12 @@
 // The module kav_aprs._native (multi-phase initialisation): decode() and the
 // two types it returns, the record writers and the WriteTurn they pass on,
-// the types kept in the module's state.
+// the reservation of disk space for the files they write, the types kept in
+// the module's state.
+#include <fcntl.h>
+
+#include <cerrno>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <new>
 #include <optional>
@@ -151,7 +156,8 @@ PyObject* count_line_ends(PyObject* /*module*/, PyObject* const* args, Py_ssize_
     }
     const bool immutable = PyBytes_Check(args[0]) != 0;
     if (!immutable && PyByteArray_Check(args[0]) == 0) {
-        PyErr_Format(PyExc_TypeError, "count_line_ends() argument 1 must be bytes or bytearray, not %R",
+        PyErr_Format(PyExc_TypeError,
+                     "count_line_ends() argument 1 must be bytes or bytearray, not %R",
                      reinterpret_cast<PyObject*>(Py_TYPE(args[0])));
         return nullptr;
     }
@@ -165,12 +171,59 @@ PyObject* count_line_ends(PyObject* /*module*/, PyObject* const* args, Py_ssize_
         return nullptr;
     }
     const std::string_view data(start, static_cast<std::size_t>(end));
-    if (!immutable) return PyLong_FromSize_t(kav::count_line_ends(data));  // another thread may resize it
+    if (!immutable)
+        return PyLong_FromSize_t(kav::count_line_ends(data));  // another thread may resize it
     // A bytes object never changes, and the caller holds it: no lock needed.
     PyThreadState* thread = PyEval_SaveThread();
     const std::size_t ends = kav::count_line_ends(data);
     PyEval_RestoreThread(thread);
     return PyLong_FromSize_t(ends);
+}
+
+// ---------------------------------------------------------------------------
+// reserve_space().
+
+// reserve_space(fd, offset, length, /): reserves disk space for the bytes
+// [offset, offset + length) of a regular file without changing its size; True
+// when reserved. Records written into reserved space skip the file system's
+// allocation page by page; the caller truncates the file to its size once it
+// is complete, which frees what was reserved beyond its end. Only a hint: a
+// file system, a device or a pipe that cannot reserve, or a full disk, gives
+// False, and the writes then find out for themselves; any other failure
+// raises OSError.
+PyObject* reserve_space(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) noexcept {
+    if (nargs != 3) {
+        PyErr_Format(PyExc_TypeError, "reserve_space() takes 3 arguments (%zd given)", nargs);
+        return nullptr;
+    }
+    const int fd = PyObject_AsFileDescriptor(args[0]);
+    if (fd < 0) return nullptr;
+    const long long offset = PyLong_AsLongLong(args[1]);
+    if (offset == -1 && PyErr_Occurred() != nullptr) return nullptr;
+    const long long length = PyLong_AsLongLong(args[2]);
+    if (length == -1 && PyErr_Occurred() != nullptr) return nullptr;
+    if (offset < 0 || length <= 0) {
+        PyErr_Format(PyExc_ValueError,
+                     "reserve_space() needs offset >= 0 and length > 0, not %lld and %lld", offset,
+                     length);
+        return nullptr;
+    }
+    PyThreadState* thread = PyEval_SaveThread();
+    int status = 0;
+    do {
+        status = ::fallocate(fd, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset),
+                             static_cast<off_t>(length));
+    } while (status != 0 && errno == EINTR);
+    const int error = status == 0 ? 0 : errno;
+    PyEval_RestoreThread(thread);
+    if (error == 0) return PyBool_FromLong(1);
+    for (const int cannot_reserve_here :
+         {EOPNOTSUPP, ENOSYS, ENODEV, ESPIPE, ENOSPC, EFBIG, EINVAL}) {
+        if (error == cannot_reserve_here) return PyBool_FromLong(0);
+    }
+    // A closed descriptor, one not open for writing, a failing disk.
+    errno = error;
+    return PyErr_SetFromErrno(PyExc_OSError);
 }
 
 // ---------------------------------------------------------------------------
@@ -202,6 +255,11 @@ PyMethodDef methods[] = {
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&count_line_ends)), METH_FASTCALL,
      PyDoc_STR("count_line_ends(data, end, /)\n--\n\nThe line ends in `data[:end]` (bytes): "
                "\"\\n\", \"\\r\\n\" (one) and a lone \"\\r\".")},
+    {"reserve_space", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&reserve_space)),
+     METH_FASTCALL,
+     PyDoc_STR("reserve_space(fd, offset, length, /)\n--\n\nReserves disk space for bytes "
+               "[offset, offset + length) of a regular file without changing its size; True when "
+               "reserved, False when the file, its file system or a full disk does not allow it.")},
     {"write_json_lines",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&write_json_lines_of)),
      METH_FASTCALL,

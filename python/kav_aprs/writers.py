@@ -26,6 +26,13 @@ from ._decoded import Decoded, decode
 
 STDIO = "-"
 
+# Disk space reserved past the end of a file written under a temporary name.
+# Records written into reserved space skip ext4's allocation page by page,
+# about a fifth of the kernel's share of writing them; half a reservation
+# ahead, the next is made, so a batch of records (at most a few MiB) lands in
+# reserved space. Committing the file frees whatever was not filled.
+RESERVE_AHEAD_BYTES = 64 << 20
+
 
 class WriteFailed(Exception):
     """An output could not be written; the message names it and says why."""
@@ -53,6 +60,7 @@ class Output:
         self.name = name
         self._final: str | None = None  # the file to rename to on commit
         self._temporary: str | None = None
+        self._reserved_until = 0
         self._own_fd = False
         if name == STDIO:
             stream = stdio if stdio is not None else sys.stdout
@@ -78,8 +86,23 @@ class Output:
             return None
         return self._temporary or self.name
 
+    def reserve_ahead(self) -> None:
+        """Reserves disk space past the end of a file being written under a
+        temporary name, when the reservation so far is half used. Threads
+        writing in turn may call it at once: at worst both reserve the same
+        space, which costs nothing more."""
+        if self._temporary is None:
+            return
+        end = os.fstat(self.fd).st_size
+        if end + RESERVE_AHEAD_BYTES // 2 > self._reserved_until:
+            self._reserved_until = end + RESERVE_AHEAD_BYTES
+            _native.reserve_space(self.fd, end, RESERVE_AHEAD_BYTES)
+
     def commit(self) -> None:
         """Closes the file and gives it its name; raises OSError on failure."""
+        if self._temporary is not None and self._reserved_until:
+            # Frees the space reserved past the end.
+            os.ftruncate(self.fd, os.fstat(self.fd).st_size)
         self._close()
         if self._temporary is not None:
             # mkstemp makes the file private; give it the mode a new file gets.
@@ -134,6 +157,7 @@ class TextWriter:
     """
 
     def __init__(self, output: Output) -> None:
+        self._output = output
         self._fd = output.fd
 
     def write(self, decoded: Decoded, source: str, after: _native.WriteTurn | None = None,
@@ -149,6 +173,7 @@ class JsonLinesWriter(TextWriter):
 
     def write(self, decoded: Decoded, source: str, after: _native.WriteTurn | None = None,
               done: _native.WriteTurn | None = None) -> None:
+        self._output.reserve_ahead()
         _native.write_json_lines(decoded.beacons, source, self._fd, after, done)
 
 
@@ -167,6 +192,7 @@ class CsvWriter(TextWriter):
         header = False
         if after is None:
             header, self._header = self._header, False
+        self._output.reserve_ahead()
         _native.write_csv_lines(decoded.beacons, source, header, self._fd, after, done)
 
     def close(self) -> None:
@@ -253,8 +279,10 @@ class ErrorsWriter:
     """
 
     def __init__(self, output: Output) -> None:
+        self._output = output
         self._fd = output.fd
 
     def write(self, decoded: Decoded, source: str) -> None:
         if decoded.failed:
+            self._output.reserve_ahead()
             _native.write_json_lines(decoded.errors, source, self._fd)
