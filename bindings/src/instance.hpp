@@ -1,8 +1,8 @@
-// The layout of every instance of this module's classes, and how instances
-// are created, read and destroyed. Each class is described by a binding class
-// (the BindingClass concept below). Instances hold their value by copy and no
-// references to other Python objects, so they never take part in cycle
-// collection.
+// The layout of every instance of this module's classes, the borrow counter
+// that guards its value, and how instances are created, read and destroyed.
+// Each class is described by a binding class (the BindingClass concept
+// below). Instances hold their value by copy and no references to other
+// Python objects, so they never take part in cycle collection.
 //
 // Allocation (alloc_entry, the class's tp_alloc) constructs the blank value,
 // and deallocation destroys the value, whichever route created the instance:
@@ -11,13 +11,15 @@
 // holds the blank value and works like any other.
 #pragma once
 
+#include <algorithm>
+#include <array>
+#include <atomic>
 #include <concepts>
+#include <cstdint>
 #include <new>
 #include <string_view>
-#include <type_traits>
 #include <utility>
 
-#include "borrow.hpp"
 #include "converters.hpp"
 #include "pending_error.hpp"
 
@@ -35,6 +37,75 @@ concept BindingClass = requires {
     noexcept->std::same_as<typename Class::Value>;
 };
 
+// The borrow counter of every instance: 0 is free, n > 0 is n readers, -1 is
+// one writer. The interpreter lock serialises all entries, but Python code can
+// run in the middle of one (an argument's __index__ or __float__, a warning
+// filter) and re-enter the same instance. The counter makes such a re-entry
+// fail cleanly instead of letting a writer change fields that a reader is
+// still using.
+class BorrowFlag {
+  public:
+    bool try_share() noexcept {
+        std::int32_t current = count_.load(std::memory_order_relaxed);
+        do {
+            if (current == kExclusive) return false;
+        } while (!count_.compare_exchange_weak(current, current + 1, std::memory_order_acquire,
+                                               std::memory_order_relaxed));
+        return true;
+    }
+    void release_share() noexcept { count_.fetch_sub(1, std::memory_order_release); }
+
+    bool try_exclusive() noexcept {
+        std::int32_t expected = 0;
+        return count_.compare_exchange_strong(expected, kExclusive, std::memory_order_acquire,
+                                              std::memory_order_relaxed);
+    }
+    void release_exclusive() noexcept { count_.store(0, std::memory_order_release); }
+
+  private:
+    static constexpr std::int32_t kExclusive = -1;
+    std::atomic<std::int32_t> count_{0};
+};
+
+// A held borrow, released when the guard goes away: shared (a reader) or
+// exclusive (a writer). Take an exclusive borrow only after every conversion
+// that may run Python code, so that no Python code runs while it is held.
+template <bool Exclusive>
+class Borrow {
+  public:
+    // Empty when the flag refuses it.
+    static Borrow try_take(BorrowFlag& flag) noexcept {
+        const bool taken = Exclusive ? flag.try_exclusive() : flag.try_share();
+        return Borrow(taken ? &flag : nullptr);
+    }
+    static PyResult<Borrow> take(BorrowFlag& flag) {
+        Borrow borrow = try_take(flag);
+        if (!borrow) {
+            return fail(PyExc_RuntimeError,
+                        Exclusive ? "Already borrowed" : "Already mutably borrowed");
+        }
+        return borrow;
+    }
+    Borrow(Borrow&& other) noexcept : flag_(std::exchange(other.flag_, nullptr)) {}
+    Borrow& operator=(Borrow&&) = delete;
+    ~Borrow() {
+        if (flag_ == nullptr) return;
+        if constexpr (Exclusive) {
+            flag_->release_exclusive();
+        } else {
+            flag_->release_share();
+        }
+    }
+    explicit operator bool() const noexcept { return flag_ != nullptr; }
+
+  private:
+    explicit Borrow(BorrowFlag* flag) noexcept : flag_(flag) {}
+    BorrowFlag* flag_;
+};
+
+using SharedBorrow = Borrow<false>;
+using ExclusiveBorrow = Borrow<true>;
+
 template <class Value>
 struct Instance {
     PyObject header;
@@ -44,6 +115,26 @@ struct Instance {
 
 template <BindingClass Class>
 using InstanceOf = Instance<typename Class::Value>;
+
+// "builtins.<class name>", NUL-terminated: the name a spec gives its class,
+// so that the class reports "builtins" as its module.
+template <BindingClass Class>
+inline constexpr auto kQualifiedName = [] {
+    constexpr std::string_view module = "builtins.";
+    std::array<char, module.size() + Class::name.size() + 1> text{};
+    std::copy(module.begin(), module.end(), text.begin());
+    std::copy(Class::name.begin(), Class::name.end(), text.begin() + module.size());
+    return text;
+}();
+
+// The PyType_Spec of a class whose instances hold a Class::Value. No class
+// has the base-type flag (none can be subclassed) or the GC flag (instances
+// reference no other Python objects).
+template <BindingClass Class>
+constexpr PyType_Spec instance_spec(PyType_Slot* slots, unsigned int extra_flags = 0) noexcept {
+    return {kQualifiedName<Class>.data(), static_cast<int>(sizeof(InstanceOf<Class>)), 0,
+            Py_TPFLAGS_DEFAULT | extra_flags, slots};
+}
 
 // `self` must be an instance of Class (a slot of Class, or checked by type).
 template <BindingClass Class>

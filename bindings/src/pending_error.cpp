@@ -3,8 +3,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <new>
 
-#include "once_cache.hpp"
+#include "first_use.hpp"
 
 namespace kav::py {
 
@@ -51,7 +53,27 @@ std::string text_of(PyObject* exception) {
     return std::string(data, static_cast<std::size_t>(size));
 }
 
+void raise_internal_failure(const char* what) noexcept {
+    try {
+        PendingError::internal_failure(what).restore();
+    } catch (...) {
+        PyErr_NoMemory();
+    }
+}
+
 }  // namespace
+
+void raise_escaped_exception() noexcept {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& error) {
+        raise_internal_failure(error.what());
+    } catch (...) {
+        raise_internal_failure("unknown C++ exception");
+    }
+}
 
 PendingError PendingError::new_error(PyObject* type, std::string_view message) {
     return new_error(type, new_str(message));
@@ -82,8 +104,7 @@ PendingError PendingError::internal_failure(std::string_view message) {
     return PendingError(Kind::Internal, Ref(), std::move(text));
 }
 
-PendingError PendingError::caused_by(PyObject* type, std::string_view message,
-                                     PendingError cause) {
+PendingError PendingError::caused_by(PyObject* type, std::string_view message, PendingError cause) {
     Ref text = new_str(message);
     Ref exception = text ? make_exception(type, text.get()) : Ref();
     if (!exception) return fetch();
@@ -102,8 +123,7 @@ PendingError PendingError::with_argument_prefix(std::string_view name) && {
     if (kind_ == Kind::Deferred) {
         Ref text = new_str(prefix);
         if (!text) return fetch();
-        return new_error(PyExc_TypeError,
-                         Ref::steal(PyUnicode_Concat(text.get(), value_.get())));
+        return new_error(PyExc_TypeError, Ref::steal(PyUnicode_Concat(text.get(), value_.get())));
     }
     Ref original = std::move(*this).into_exception();
     if (!original) return fetch();

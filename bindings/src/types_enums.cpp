@@ -1,13 +1,13 @@
-// The enumeration classes: member objects, repr, int() and comparison.
-#include "types_enums.hpp"
-
+// The enumeration classes (see classes.hpp): member objects, repr, int() and
+// comparison.
 #include <algorithm>
 #include <array>
 #include <cstddef>
-#include <string>
 #include <string_view>
 
-#include "binding_conventions.hpp"
+#include "classes.hpp"
+#include "first_use.hpp"
+#include "slot_entries.hpp"
 
 namespace kav::py {
 
@@ -82,12 +82,6 @@ PyObject* int_entry(PyObject* self) noexcept {
     });
 }
 
-PyObject* equality_result(bool equal, int op) noexcept {
-    if (op == Py_EQ) return new_bool(equal);
-    if (op == Py_NE) return new_bool(!equal);
-    return new_not_implemented();
-}
-
 // A member equals a member of its own class with the same code, and any
 // integer (or object with __index__) of that value. Everything else, ordering
 // included, is NotImplemented, so comparison never raises.
@@ -96,22 +90,22 @@ PyObject* richcompare_entry(PyObject* self, PyObject* other, int op) noexcept {
     return guard_object([&]() -> PyResult<Ref> {
         InstanceOf<EnumClass<Enum>>& left = instance_of<EnumClass<Enum>>(self);
         SharedBorrow left_borrow = SharedBorrow::try_take(left.borrow);
-        if (!left_borrow) return Ref::steal(new_not_implemented());
+        if (!left_borrow) return Ref::borrow(Py_NotImplemented);
         const long long code = kav::code(left.value);
         if (Py_TYPE(other) == Py_TYPE(self)) {
             InstanceOf<EnumClass<Enum>>& right = instance_of<EnumClass<Enum>>(other);
             SharedBorrow right_borrow = SharedBorrow::try_take(right.borrow);
-            if (!right_borrow) return Ref::steal(new_not_implemented());
-            return Ref::steal(equality_result(code == kav::code(right.value), op));
+            if (!right_borrow) return Ref::borrow(Py_NotImplemented);
+            return equality_result(code == kav::code(right.value), op);
         }
         // long long is pointer-sized on every platform this module builds for.
         static_assert(sizeof(long long) == sizeof(Py_ssize_t));
         const long long number = PyLong_AsLongLong(other);
         if (number == -1 && PyErr_Occurred() != nullptr) {
             PyErr_Clear();
-            return Ref::steal(new_not_implemented());
+            return Ref::borrow(Py_NotImplemented);
         }
-        return Ref::steal(equality_result(code == number, op));
+        return equality_result(code == number, op);
     });
 }
 
@@ -156,6 +150,7 @@ PyResult<Enum> enum_from_object(PyObject* object) {
     return read_argument<EnumClass<Enum>>(object);
 }
 
+// The three enumerations' functions, for the other files (see classes.hpp).
 #define KAV_PY_DEFINE_ENUM(Enum)                          \
     template PyResult<PyTypeObject*> enum_type<Enum>();   \
     template PyResult<Ref> enum_member<Enum>(Enum value); \

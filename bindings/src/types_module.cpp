@@ -2,11 +2,8 @@
 // execution step fills it with the parse function and the seven classes.
 #include <string>
 
-#include "binding_conventions.hpp"
-#include "types_aircraft_beacon.hpp"
-#include "types_enums.hpp"
-#include "types_identifiers.hpp"
-#include "types_parse_function.hpp"
+#include "classes.hpp"
+#include "converters.hpp"
 
 namespace kav::py {
 

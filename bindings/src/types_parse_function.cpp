@@ -1,18 +1,18 @@
 // parse_kav_aprs_aircraft_beacon: one beacon line, given as bytes or any
 // sequence of byte values, into an AircraftBeacon, or a ValueError carrying
 // the parse error's text.
-#include "types_parse_function.hpp"
-
 #include <algorithm>
 #include <array>
 #include <string>
 #include <string_view>
 #include <utility>
 
+#include "arg_matching.hpp"
 #include "beacon_errors.hpp"
-#include "binding_conventions.hpp"
+#include "classes.hpp"
+#include "first_use.hpp"
+#include "instance.hpp"
 #include "parse.hpp"
-#include "types_aircraft_beacon.hpp"
 
 namespace kav::py {
 
@@ -145,8 +145,7 @@ PyResult<Ref> new_parse_function(PyObject* module) {
     Ref module_name = Ref::steal(PyModule_GetNameObject(module));
     if (!module_name) return fail_fetched();
     // No self: the function does not hold the module, and its __self__ is None.
-    Ref function =
-        Ref::steal(PyCMethod_New(&parse_method, nullptr, module_name.get(), nullptr));
+    Ref function = Ref::steal(PyCMethod_New(&parse_method, nullptr, module_name.get(), nullptr));
     if (!function) return fail_fetched();
     return function;
 }

@@ -1,5 +1,5 @@
-// Creation of type objects and their class attributes.
-#include "lazy_type.hpp"
+// Creation of type objects and their class attributes (see first_use.hpp).
+#include "first_use.hpp"
 
 #include <string>
 

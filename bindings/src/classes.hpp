@@ -1,0 +1,67 @@
+// The module's seven classes and its function, as the rest of the layer sees
+// them. The identifier and beacon classes are binding classes (see
+// instance.hpp) holding copies of the core's values; other code creates and
+// reads their instances with new_instance_holding<Class>(value) and
+// read_argument<Class>(object).
+#pragma once
+
+#include <string_view>
+
+#include "aprs_types.hpp"
+#include "pending_error.hpp"
+
+namespace kav::py {
+
+struct ICAOAddressClass {
+    using Value = kav::ICAOAddress;
+    static constexpr std::string_view name = "ICAOAddress";
+    static Value blank() noexcept { return kav::ICAOAddress::new_(0).value(); }
+    static PyResult<PyTypeObject*> type();
+};
+
+struct KAVIDPrefixClass {
+    using Value = kav::KAVIDPrefix;
+    static constexpr std::string_view name = "KAVIDPrefix";
+    static Value blank() noexcept { return kav::KAVIDPrefix::from_byte(0); }
+    static PyResult<PyTypeObject*> type();
+};
+
+struct KAVBeaconIDClass {
+    using Value = kav::KAVBeaconID;
+    static constexpr std::string_view name = "KAVBeaconID";
+    static Value blank() noexcept { return {KAVIDPrefixClass::blank(), ICAOAddressClass::blank()}; }
+    static PyResult<PyTypeObject*> type();
+};
+
+struct AircraftBeaconClass {
+    using Value = kav::AircraftBeacon;
+    static constexpr std::string_view name = "AircraftBeacon";
+    // Empty texts, the protocol of code 0, midnight, zeros and the blank identifier.
+    static Value blank() noexcept {
+        return {{}, {}, {}, {}, {}, 0.0, 0.0, 0.0, 0.0, 0.0, KAVBeaconIDClass::blank()};
+    }
+    static PyResult<PyTypeObject*> type();
+};
+
+// The enumeration classes KAVAircraftType, KAVAddressType and KAVAPRSProtocol
+// (Enum is kav::KAVAircraftType, kav::KAVAddressType or kav::KAVAPRSProtocol).
+// Each member is one shared Python object for the life of the process: the
+// class attribute and every getter that yields a member return that object.
+
+// The class's type object, with every member set as a class attribute.
+template <class Enum>
+PyResult<PyTypeObject*> enum_type();
+// A new reference to the shared member object of `value`.
+template <class Enum>
+PyResult<Ref> enum_member(Enum value);
+// The value of a member object, read under a shared borrow; anything that is
+// not a member of this very class (an int, a member of another enumeration)
+// is the type-mismatch TypeError (without argument prefix).
+template <class Enum>
+PyResult<Enum> enum_from_object(PyObject* object);
+
+inline constexpr const char* kParseFunctionName = "parse_kav_aprs_aircraft_beacon";
+// A new function object parse_kav_aprs_aircraft_beacon(input) for `module`.
+PyResult<Ref> new_parse_function(PyObject* module);
+
+}  // namespace kav::py

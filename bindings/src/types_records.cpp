@@ -1,0 +1,255 @@
+// The identifier classes ICAOAddress, KAVIDPrefix and KAVBeaconID and the
+// AircraftBeacon class (see classes.hpp), each with its own slots in a
+// namespace of its own.
+#include <string>
+#include <string_view>
+
+#include "beacon_columns.hpp"
+#include "classes.hpp"
+#include "first_use.hpp"
+#include "slot_entries.hpp"
+
+namespace kav::py {
+
+// ICAOAddress: a 24-bit aircraft address, visible only through repr and
+// comparison.
+
+namespace icao_address {
+namespace {
+
+constexpr const char* kDoc = "ICAOAddress(value)\n--\n\nRepresents a 24-bit ICAO aircraft address.";
+
+struct Constructor {
+    static constexpr std::array<std::string_view, 1> parameters{"value"};
+
+    static PyResult<kav::ICAOAddress> construct(const Arguments<1>& arguments) {
+        KAV_PY_TRY_ASSIGN(std::uint32_t number, named("value", to_u32(arguments[0])));
+        auto address = kav::ICAOAddress::new_(number);
+        if (!address) return fail(PyExc_ValueError, address.error().message());
+        return address.value();
+    }
+
+    // The initialiser checks the argument's type and width only: the 24-bit
+    // limit was the constructor's business, and __init__ never changes the
+    // instance.
+    static PyResult<Done> validate(const Arguments<1>& arguments) {
+        KAV_PY_TRY(named("value", to_u32(arguments[0])));
+        return done;
+    }
+};
+
+PyType_Slot slots[] = {
+    {Py_tp_alloc, reinterpret_cast<void*>(&alloc_entry<ICAOAddressClass>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc_entry<ICAOAddressClass>)},
+    {Py_tp_doc, const_cast<char*>(kDoc)},
+    {Py_tp_new, reinterpret_cast<void*>(&new_entry<ICAOAddressClass, Constructor>)},
+    {Py_tp_init, reinterpret_cast<void*>(&init_entry<ICAOAddressClass, Constructor>)},
+    {Py_tp_repr, reinterpret_cast<void*>(&repr_entry<ICAOAddressClass>)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(&richcompare_entry<ICAOAddressClass>)},
+    {0, nullptr},
+};
+
+PyType_Spec spec = instance_spec<ICAOAddressClass>(slots);
+
+}  // namespace
+}  // namespace icao_address
+
+PyResult<PyTypeObject*> ICAOAddressClass::type() {
+    static LazyType lazy(name, icao_address::spec);
+    return lazy.get();
+}
+
+// KAVIDPrefix: the decoded ID prefix byte, with four read-write attributes.
+// It has no repr of its own: instances show the interpreter's default.
+
+namespace prefix {
+namespace {
+
+constexpr const char* kDoc =
+    "KAVIDPrefix(aircraft_type, address_type, no_track, stealth_mode)\n--\n\n"
+    "The decoded metadata parsed from the 1-byte KAV ID prefix.\n\n"
+    "The KAV network embeds privacy requests and object type classification into\n"
+    "the first byte of a tracker's ID string using specific bitwise flags.\n\n"
+    "# Bit Layout\n"
+    "* **Bits 0-1:** Device Address Type (2 bits) -> `KAVAddressType`\n"
+    "* **Bits 2-5:** Aircraft / Object Type (4 bits) -> `KAVAircraftType`\n"
+    "* **Bit 6:** No-Track Flag (1 bit). If true, do not record trace logs.\n"
+    "* **Bit 7:** Stealth Mode Flag (1 bit). If true, delay or hide on live maps.";
+
+PyResult<Ref> make_bool(bool value) {
+    return Ref::borrow(value ? Py_True : Py_False);
+}
+
+using Prefix = kav::KAVIDPrefix;
+using Fields =
+    FieldTable<KAVIDPrefixClass,
+               Field<"aircraft_type", &Prefix::aircraft_type,
+                     &enum_from_object<kav::KAVAircraftType>, &enum_member<kav::KAVAircraftType>>,
+               Field<"address_type", &Prefix::address_type, &enum_from_object<kav::KAVAddressType>,
+                     &enum_member<kav::KAVAddressType>>,
+               Field<"no_track", &Prefix::no_track, &to_bool, &make_bool>,
+               Field<"stealth_mode", &Prefix::stealth_mode, &to_bool, &make_bool>>;
+
+PyType_Slot slots[] = {
+    {Py_tp_alloc, reinterpret_cast<void*>(&alloc_entry<KAVIDPrefixClass>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc_entry<KAVIDPrefixClass>)},
+    {Py_tp_doc, const_cast<char*>(kDoc)},
+    {Py_tp_new, reinterpret_cast<void*>(&new_entry<KAVIDPrefixClass, Fields>)},
+    {Py_tp_init, reinterpret_cast<void*>(&init_entry<KAVIDPrefixClass, Fields>)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(&richcompare_entry<KAVIDPrefixClass>)},
+    {Py_tp_getset, Fields::descriptors.data()},
+    {0, nullptr},
+};
+
+PyType_Spec spec = instance_spec<KAVIDPrefixClass>(slots);
+
+}  // namespace
+}  // namespace prefix
+
+PyResult<PyTypeObject*> KAVIDPrefixClass::type() {
+    static LazyType lazy(name, prefix::spec);
+    return lazy.get();
+}
+
+// KAVBeaconID: a prefix and an address, each held by copy: reading either
+// attribute gives a new object, so changing that object changes nothing here.
+
+namespace beacon_id {
+namespace {
+
+constexpr const char* kDoc =
+    "KAVBeaconID(prefix, icao_address)\n--\n\n"
+    "Represents a complete KAV beacon identifier.\n\n"
+    "In KAV APRS, a beacon ID is composed of a 1-byte metadata prefix (encoding\n"
+    "things like aircraft type and tracker type) and a 3-byte (24-bit) address.";
+
+using BeaconID = kav::KAVBeaconID;
+using Fields =
+    FieldTable<KAVBeaconIDClass,
+               Field<"prefix", &BeaconID::prefix, &read_argument<KAVIDPrefixClass>,
+                     &new_instance_holding<KAVIDPrefixClass>>,
+               Field<"icao_address", &BeaconID::icao_address, &read_argument<ICAOAddressClass>,
+                     &new_instance_holding<ICAOAddressClass>>>;
+
+PyType_Slot slots[] = {
+    {Py_tp_alloc, reinterpret_cast<void*>(&alloc_entry<KAVBeaconIDClass>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc_entry<KAVBeaconIDClass>)},
+    {Py_tp_doc, const_cast<char*>(kDoc)},
+    {Py_tp_new, reinterpret_cast<void*>(&new_entry<KAVBeaconIDClass, Fields>)},
+    {Py_tp_init, reinterpret_cast<void*>(&init_entry<KAVBeaconIDClass, Fields>)},
+    {Py_tp_repr, reinterpret_cast<void*>(&repr_entry<KAVBeaconIDClass>)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(&richcompare_entry<KAVBeaconIDClass>)},
+    {Py_tp_getset, Fields::descriptors.data()},
+    {0, nullptr},
+};
+
+PyType_Spec spec = instance_spec<KAVBeaconIDClass>(slots);
+
+}  // namespace
+}  // namespace beacon_id
+
+PyResult<PyTypeObject*> KAVBeaconIDClass::type() {
+    static LazyType lazy(name, beacon_id::spec);
+    return lazy.get();
+}
+
+// AircraftBeacon: the eleven fields of a parsed beacon, each a read-write
+// attribute. Texts, numbers and the time are stored as plain values and built
+// anew on every read; the beacon ID is copied in and out, and the protocol is
+// read back as the shared enumeration member.
+
+namespace aircraft_beacon {
+namespace {
+
+constexpr const char* kDoc =
+    "AircraftBeacon(callsign, q_construct, receiver, kav_aprs_protocol, time, latitude, "
+    "longitude, ground_track, ground_speed, gps_altitude, kav_beacon_id)\n--\n\n"
+    "Represents a parsed KAV (Kite Air View) APRS aircraft beacon.\n\n"
+    "This class contains all the extracted telemetric and identification data\n"
+    "broadcasted by an aircraft, such as coordinates, ground track, altitude,\n"
+    "and its unique KAV identifier.";
+
+PyResult<Ref> make_text(const std::string& text) {
+    Ref result = new_str(text);
+    if (!result) return fail_fetched();
+    return result;
+}
+
+PyResult<Ref> make_float(double value) {
+    Ref result = Ref::steal(PyFloat_FromDouble(value));
+    if (!result) return fail_fetched();
+    return result;
+}
+
+using Beacon = kav::AircraftBeacon;
+using Fields = FieldTable<
+    AircraftBeaconClass,
+    Field<"callsign", &Beacon::callsign, &to_text, &make_text, "The sender's callsign">,
+    Field<"q_construct", &Beacon::q_construct, &to_text, &make_text,
+          "The APRS q-construct indicating how the message was routed.">,
+    Field<"receiver", &Beacon::receiver, &to_text, &make_text,
+          "The name/callsign of receiving station that picked up the beacon">,
+    Field<"kav_aprs_protocol", &Beacon::kav_aprs_protocol, &enum_from_object<kav::KAVAPRSProtocol>,
+          &enum_member<kav::KAVAPRSProtocol>, "The specific `KAVAPRSProtocol` used">,
+    Field<"time", &Beacon::time, &to_time_of_day, &from_time_of_day,
+          "The time the beacon was generated (UTC)">,
+    Field<"latitude", &Beacon::latitude, &to_double, &make_float,
+          "The latitude of the aircraft in decimal degrees (negative for South).">,
+    Field<"longitude", &Beacon::longitude, &to_double, &make_float,
+          "The longitude of the aircraft in decimal degrees (negative for West).">,
+    Field<"ground_track", &Beacon::ground_track, &to_double, &make_float,
+          "The ground track (heading) of the aircraft in degrees (0-360).">,
+    Field<"ground_speed", &Beacon::ground_speed, &to_double, &make_float,
+          "The ground speed of the aircraft (meters per second).">,
+    Field<"gps_altitude", &Beacon::gps_altitude, &to_double, &make_float,
+          "The GPS altitude of the aircraft (metres)">,
+    Field<"kav_beacon_id", &Beacon::kav_beacon_id, &read_argument<KAVBeaconIDClass>,
+          &new_instance_holding<KAVBeaconIDClass>,
+          "The unique `KAVBeaconID` extracted from the message extension.">>;
+
+// The decoded tables (Arrow columns, JSON lines, CSV) hold the same fields in
+// the same order: the line number first, then these attributes, the beacon
+// ID flattened into its prefix's four attributes and the address.
+constexpr bool columns_follow_the_attributes() {
+    const auto& columns = kav::BeaconColumns::kNames;
+    std::size_t next = 0;
+    auto is_next = [&](std::string_view name) {
+        return next < columns.size() && columns[next++] == name;
+    };
+    bool same = is_next("line_number");
+    for (const std::string_view name : Fields::parameters) {
+        if (name != "kav_beacon_id") {
+            same = same && is_next(name);
+            continue;
+        }
+        for (const std::string_view part : prefix::Fields::parameters) same = same && is_next(part);
+        same = same && is_next("address");
+    }
+    return same && next == columns.size();
+}
+static_assert(columns_follow_the_attributes(),
+              "kav::BeaconColumns (beacon_columns.hpp) lists the beacon's attributes, in order");
+
+PyType_Slot slots[] = {
+    {Py_tp_alloc, reinterpret_cast<void*>(&alloc_entry<AircraftBeaconClass>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc_entry<AircraftBeaconClass>)},
+    {Py_tp_doc, const_cast<char*>(kDoc)},
+    {Py_tp_new, reinterpret_cast<void*>(&new_entry<AircraftBeaconClass, Fields>)},
+    {Py_tp_init, reinterpret_cast<void*>(&init_entry<AircraftBeaconClass, Fields>)},
+    {Py_tp_repr, reinterpret_cast<void*>(&repr_entry<AircraftBeaconClass>)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(&richcompare_entry<AircraftBeaconClass>)},
+    {Py_tp_getset, Fields::descriptors.data()},
+    {0, nullptr},
+};
+
+PyType_Spec spec = instance_spec<AircraftBeaconClass>(slots);
+
+}  // namespace
+}  // namespace aircraft_beacon
+
+PyResult<PyTypeObject*> AircraftBeaconClass::type() {
+    static LazyType lazy(name, aircraft_beacon::spec);
+    return lazy.get();
+}
+
+}  // namespace kav::py
