@@ -43,22 +43,32 @@ struct AircraftBeaconClass {
     static PyResult<PyTypeObject*> type();
 };
 
-// The enumeration classes KAVAircraftType, KAVAddressType and KAVAPRSProtocol
-// (Enum is kav::KAVAircraftType, kav::KAVAddressType or kav::KAVAPRSProtocol).
-// Each member is one shared Python object for the life of the process: the
-// class attribute and every getter that yields a member return that object.
+// The enumeration classes KAVAircraftType, KAVAddressType and KAVAPRSProtocol,
+// named as their C++ enumerations. Each member is one shared Python object for
+// the life of the process: the class attribute and every getter that yields a
+// member return that object. Other code reads one with
+// read_argument<EnumClass<Enum>>, which refuses anything that is not a member
+// of this very class (an int, a member of another enumeration).
+template <kav::Enumeration Enum>
+inline constexpr std::string_view kEnumName;
+template <>
+inline constexpr std::string_view kEnumName<kav::KAVAircraftType> = "KAVAircraftType";
+template <>
+inline constexpr std::string_view kEnumName<kav::KAVAddressType> = "KAVAddressType";
+template <>
+inline constexpr std::string_view kEnumName<kav::KAVAPRSProtocol> = "KAVAPRSProtocol";
 
-// The class's type object, with every member set as a class attribute.
-template <class Enum>
-PyResult<PyTypeObject*> enum_type();
-// A new reference to the shared member object of `value`.
-template <class Enum>
-PyResult<Ref> enum_member(Enum value);
-// The value of a member object, read under a shared borrow; anything that is
-// not a member of this very class (an int, a member of another enumeration)
-// is the type-mismatch TypeError (without argument prefix).
-template <class Enum>
-PyResult<Enum> enum_from_object(PyObject* object);
+template <kav::Enumeration Enum>
+struct EnumClass {
+    using Value = Enum;
+    static constexpr std::string_view name = kEnumName<Enum>;
+    // The first member, whose code is 0.
+    static Value blank() noexcept { return kav::kAllMembers<Enum>[0]; }
+    // The class's type object, with every member set as a class attribute.
+    static PyResult<PyTypeObject*> type();
+    // A new reference to the shared member object of `value`.
+    static PyResult<Ref> member(Enum value);
+};
 
 inline constexpr const char* kParseFunctionName = "parse_kav_aprs_aircraft_beacon";
 // A new function object parse_kav_aprs_aircraft_beacon(input) for `module`.

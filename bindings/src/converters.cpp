@@ -49,8 +49,7 @@ PyResult<bool> numpy_bool_value(PyObject* object) {
         return fail(PyExc_TypeError,
                     "object of type '" + type_name + "' does not define a '__bool__' conversion");
     }
-    Ref result = Ref::steal(PyObject_CallNoArgs(method.get()));
-    if (!result) return fail_fetched();
+    KAV_PY_TRY_ASSIGN(Ref result, returned(PyObject_CallNoArgs(method.get())));
     if (!PyBool_Check(result.get())) return fail(type_mismatch(result.get(), "bool"));
     return result.get() == Py_True;
 }
@@ -97,8 +96,7 @@ PyResult<Ref> new_time(TimeOfDay time) {
             PyTuple_SetItem(arguments.get(), static_cast<Py_ssize_t>(i), field) < 0)
             return fail_fetched();
     }
-    Ref result = Ref::steal(PyObject_Call(type, arguments.get(), nullptr));
-    if (!result) return fail_fetched();
+    KAV_PY_TRY_ASSIGN(Ref result, returned(PyObject_Call(type, arguments.get(), nullptr)));
     KAV_PY_TRY(require_time(result.get(), type));
     if (time.leap_second() &&
         PyErr_WarnEx(PyExc_UserWarning,

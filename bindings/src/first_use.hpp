@@ -3,11 +3,8 @@
 #pragma once
 
 #include <atomic>
-#include <cstddef>
 #include <mutex>
-#include <span>
 #include <string_view>
-#include <vector>
 
 #include "pending_error.hpp"
 
@@ -63,21 +60,15 @@ inline PyResult<PyObject*> imported_attribute(OnceCache<PyObject*>& cache, const
     });
 }
 
-// Attributes set on the class right after it is created (the members of an
-// enumeration): make(type, i) builds the value of names[i]. It receives the
-// new type object because asking the LazyType for it would wait on itself.
-// The values are kept with the type object, created with it or not at all.
-struct ClassAttributes {
-    std::span<const char* const> names;
-    PyResult<Ref> (*make)(PyTypeObject* type, std::size_t index) = nullptr;
-};
-
-// A class's type object, created from its PyType_Spec on first use.
+// A class's type object, created from its PyType_Spec on first use. `fill`,
+// if given, completes the new type object (an enumeration's members) before
+// anyone else sees it; it receives the type object because asking the
+// LazyType for it would wait on itself.
 class LazyType {
   public:
-    LazyType(std::string_view class_name, PyType_Spec& spec,
-             ClassAttributes attributes = {}) noexcept
-        : class_name_(class_name), spec_(spec), attributes_(attributes) {}
+    using Fill = PyResult<Done> (*)(PyTypeObject* type);
+    LazyType(std::string_view class_name, PyType_Spec& spec, Fill fill = nullptr) noexcept
+        : class_name_(class_name), spec_(spec), fill_(fill) {}
 
     // Borrowed: the cache keeps the type object alive. When memory runs out
     // while it is created, the caller gets that MemoryError and a later call
@@ -88,25 +79,14 @@ class LazyType {
         return cache_.get_or_init([this]() { return create(); });
     }
 
-    // The value that class attribute `index` was created with: the same
-    // object for the life of the process, whatever Python code later binds to
-    // that name on the class.
-    PyResult<Ref> attribute_value(std::size_t index) {
-        KAV_PY_TRY(get());
-        return Ref::borrow(attribute_values_[index]);
-    }
-
   private:
     PyResult<PyTypeObject*> create();
-    PyResult<std::vector<Ref>> add_class_attributes(PyTypeObject* type);
     PyResult<PyTypeObject*> creation_failed(PendingError error);
 
     std::string_view class_name_;
     PyType_Spec& spec_;
-    ClassAttributes attributes_;
+    Fill fill_;
     OnceCache<PyTypeObject*> cache_;
-    // Written once, by the creation that fills the cache, before it does.
-    std::vector<PyObject*> attribute_values_;
 };
 
 }  // namespace kav::py

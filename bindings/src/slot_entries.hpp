@@ -65,15 +65,11 @@ PyObject* repr_entry(PyObject* self) noexcept {
     return guard_object([&]() -> PyResult<Ref> {
         InstanceOf<Class>& instance = instance_of<Class>(self);
         KAV_PY_TRY_ASSIGN(SharedBorrow borrow, SharedBorrow::take(instance.borrow));
-        std::string text;
         if constexpr (kav::Enumeration<typename Class::Value>) {
-            text = kav::text_form(instance.value);
+            return returned(new_str(kav::text_form(instance.value)));
         } else {
-            text = kav::repr::repr_text(instance.value);
+            return returned(new_str(kav::repr::repr_text(instance.value)));
         }
-        Ref result = new_str(text);
-        if (!result) return fail_fetched();
-        return result;
     });
 }
 
@@ -115,29 +111,20 @@ struct Literal {
     }
 };
 
-template <class MemberPointer>
-struct MemberTraits;
-template <class Record, class Stored>
-struct MemberTraits<Stored Record::*> {
-    using RecordType = Record;
-    using StoredType = Stored;
-};
-
 // One read-write attribute, a row of a field table: the record member it
 // lives in, Convert turning a Python value into the stored one (without the
 // argument prefix: the callers add it), Make turning the stored one into a
 // new Python object.
 template <Literal Name, auto Member, auto Convert, auto Make, Literal Doc = "">
 struct Field {
-    using Record = typename MemberTraits<decltype(Member)>::RecordType;
-    using Stored = typename MemberTraits<decltype(Member)>::StoredType;
     static constexpr const char* name = Name.chars;
     static constexpr const char* doc = Doc.chars;
 
-    static PyResult<Ref> get(const Record& record) { return Make(record.*Member); }
-    static PyResult<Stored> convert(PyObject* value) { return Convert(value); }
-    static void store(Record& record, Stored&& value) noexcept {
-        record.*Member = std::move(value);
+    static PyResult<Ref> get(const auto& record) { return Make(record.*Member); }
+    static auto convert(PyObject* value) { return Convert(value); }
+    template <class Stored>
+    static void store(auto& record, Stored&& value) noexcept {
+        record.*Member = std::forward<Stored>(value);
     }
 };
 
@@ -196,8 +183,6 @@ consteval std::size_t member_count() {
 template <BindingClass Class, class... Fields>
 struct FieldTable {
     using Record = typename Class::Value;
-    static_assert((std::is_same_v<Record, typename Fields::Record> && ...),
-                  "every row of a field table describes a member of the class's record");
     static_assert(member_count<Record>() == sizeof...(Fields),
                   "a field table has one row for each member of its record");
 

@@ -13,62 +13,43 @@ namespace kav::py {
 
 namespace {
 
-// The Python side of each enumeration; its members come from kav::kEnumRows.
-template <class Enum>
-struct EnumTraits;
-
+template <kav::Enumeration Enum>
+inline constexpr const char* kDoc;
 template <>
-struct EnumTraits<kav::KAVAircraftType> {
-    static constexpr std::string_view name = "KAVAircraftType";
-    static constexpr const char* doc = "Categories of aircraft identified in the KAV network.";
-};
-
+inline constexpr const char* kDoc<kav::KAVAircraftType> =
+    "Categories of aircraft identified in the KAV network.";
 template <>
-struct EnumTraits<kav::KAVAddressType> {
-    static constexpr std::string_view name = "KAVAddressType";
-    static constexpr const char* doc =
-        "The scheme utilized to format and route the beacon address.";
-};
-
+inline constexpr const char* kDoc<kav::KAVAddressType> =
+    "The scheme utilized to format and route the beacon address.";
 template <>
-struct EnumTraits<kav::KAVAPRSProtocol> {
-    static constexpr std::string_view name = "KAVAPRSProtocol";
-    static constexpr const char* doc =
-        "The protocol format used by the beacon over the APRS network.";
-};
+inline constexpr const char* kDoc<kav::KAVAPRSProtocol> =
+    "The protocol format used by the beacon over the APRS network.";
 
-// The class attribute names of the members, in code order.
+// The member objects in code order, written once while the class is created,
+// before its type object is handed out.
 template <class Enum>
-constexpr auto kPythonNames = [] {
-    std::array<const char*, kav::kEnumRows<Enum>.size()> names{};
-    for (std::size_t i = 0; i < names.size(); ++i) names[i] = kav::kEnumRows<Enum>[i].python_name;
-    return names;
-}();
+std::array<PyObject*, kav::kEnumRows<Enum>.size()> member_objects;
 
-// The binding class of one enumeration (see instance.hpp).
+// Every member object is made before any is set as a class attribute, so that
+// the class has all its members or the creation fails.
 template <class Enum>
-struct EnumClass {
-    using Value = Enum;
-    using Traits = EnumTraits<Enum>;
-    static constexpr std::string_view name = Traits::name;
-    // The first member, whose code is 0.
-    static Value blank() noexcept { return kav::kAllMembers<Enum>[0]; }
-    static PyResult<PyTypeObject*> type();
-};
-
-// The member's position in its class's table, which orders its class attributes.
-template <class Enum>
-std::size_t member_index(Enum value) noexcept {
-    const auto& members = kav::kAllMembers<Enum>;
-    return static_cast<std::size_t>(std::find(members.begin(), members.end(), value) -
-                                    members.begin());
-}
-
-// A new member object for position `index`, of `type`, which is passed in
-// because the type object is still under construction.
-template <class Enum>
-PyResult<Ref> make_member(PyTypeObject* type, std::size_t index) {
-    return new_instance<EnumClass<Enum>>(type, [index] { return kav::kAllMembers<Enum>[index]; });
+PyResult<Done> add_members(PyTypeObject* type) {
+    const auto& rows = kav::kEnumRows<Enum>;
+    std::array<Ref, rows.size()> members;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        KAV_PY_TRY_ASSIGN(members[i], new_instance<EnumClass<Enum>>(
+                                          type, [&row = rows[i]] { return row.member; }));
+    }
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (PyObject_SetAttrString(reinterpret_cast<PyObject*>(type), rows[i].python_name,
+                                   members[i].get()) < 0) {
+            return fail_fetched();
+        }
+    }
+    // The class attributes and this table keep the members for the life of
+    // the process, whatever Python code later binds to those names.
+    for (std::size_t i = 0; i < rows.size(); ++i) member_objects<Enum>[i] = members[i].release();
+    return done;
 }
 
 template <class Enum>
@@ -76,9 +57,7 @@ PyObject* int_entry(PyObject* self) noexcept {
     return guard_object([&]() -> PyResult<Ref> {
         InstanceOf<EnumClass<Enum>>& member = instance_of<EnumClass<Enum>>(self);
         KAV_PY_TRY_ASSIGN(SharedBorrow borrow, SharedBorrow::take(member.borrow));
-        Ref result = Ref::steal(PyLong_FromLong(kav::code(member.value)));
-        if (!result) return fail_fetched();
-        return result;
+        return returned(PyLong_FromLong(kav::code(member.value)));
     });
 }
 
@@ -109,55 +88,33 @@ PyObject* richcompare_entry(PyObject* self, PyObject* other, int op) noexcept {
     });
 }
 
-template <class Enum>
-LazyType& lazy_type() {
-    using Traits = EnumTraits<Enum>;
+}  // namespace
+
+template <kav::Enumeration Enum>
+PyResult<PyTypeObject*> EnumClass<Enum>::type() {
     static PyType_Slot slots[] = {
-        {Py_tp_alloc, reinterpret_cast<void*>(&alloc_entry<EnumClass<Enum>>)},
-        {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc_entry<EnumClass<Enum>>)},
-        {Py_tp_doc, const_cast<char*>(Traits::doc)},
-        {Py_tp_repr, reinterpret_cast<void*>(&repr_entry<EnumClass<Enum>>)},
+        {Py_tp_alloc, reinterpret_cast<void*>(&alloc_entry<EnumClass>)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc_entry<EnumClass>)},
+        {Py_tp_doc, const_cast<char*>(kDoc<Enum>)},
+        {Py_tp_repr, reinterpret_cast<void*>(&repr_entry<EnumClass>)},
         {Py_tp_richcompare, reinterpret_cast<void*>(&richcompare_entry<Enum>)},
         {Py_nb_int, reinterpret_cast<void*>(&int_entry<Enum>)},
         {0, nullptr},
     };
-    static PyType_Spec spec =
-        instance_spec<EnumClass<Enum>>(slots, Py_TPFLAGS_DISALLOW_INSTANTIATION);
-    static LazyType type(Traits::name, spec,
-                         ClassAttributes{kPythonNames<Enum>, &make_member<Enum>});
-    return type;
+    static PyType_Spec spec = instance_spec<EnumClass>(slots, Py_TPFLAGS_DISALLOW_INSTANTIATION);
+    static LazyType lazy(name, spec, &add_members<Enum>);
+    return lazy.get();
 }
 
-template <class Enum>
-PyResult<PyTypeObject*> EnumClass<Enum>::type() {
-    return lazy_type<Enum>().get();
+template <kav::Enumeration Enum>
+PyResult<Ref> EnumClass<Enum>::member(Enum value) {
+    KAV_PY_TRY(type());
+    return Ref::borrow(member_objects<Enum>[static_cast<std::size_t>(&kav::row_of(value) -
+                                                                     kav::kEnumRows<Enum>.data())]);
 }
 
-}  // namespace
-
-template <class Enum>
-PyResult<PyTypeObject*> enum_type() {
-    return EnumClass<Enum>::type();
-}
-
-template <class Enum>
-PyResult<Ref> enum_member(Enum value) {
-    return lazy_type<Enum>().attribute_value(member_index(value));
-}
-
-template <class Enum>
-PyResult<Enum> enum_from_object(PyObject* object) {
-    return read_argument<EnumClass<Enum>>(object);
-}
-
-// The three enumerations' functions, for the other files (see classes.hpp).
-#define KAV_PY_DEFINE_ENUM(Enum)                          \
-    template PyResult<PyTypeObject*> enum_type<Enum>();   \
-    template PyResult<Ref> enum_member<Enum>(Enum value); \
-    template PyResult<Enum> enum_from_object<Enum>(PyObject * object);
-KAV_PY_DEFINE_ENUM(kav::KAVAircraftType)
-KAV_PY_DEFINE_ENUM(kav::KAVAddressType)
-KAV_PY_DEFINE_ENUM(kav::KAVAPRSProtocol)
-#undef KAV_PY_DEFINE_ENUM
+template struct EnumClass<kav::KAVAircraftType>;
+template struct EnumClass<kav::KAVAddressType>;
+template struct EnumClass<kav::KAVAPRSProtocol>;
 
 }  // namespace kav::py

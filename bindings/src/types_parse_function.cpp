@@ -145,9 +145,7 @@ PyResult<Ref> new_parse_function(PyObject* module) {
     Ref module_name = Ref::steal(PyModule_GetNameObject(module));
     if (!module_name) return fail_fetched();
     // No self: the function does not hold the module, and its __self__ is None.
-    Ref function = Ref::steal(PyCMethod_New(&parse_method, nullptr, module_name.get(), nullptr));
-    if (!function) return fail_fetched();
-    return function;
+    return returned(PyCMethod_New(&parse_method, nullptr, module_name.get(), nullptr));
 }
 
 }  // namespace kav::py

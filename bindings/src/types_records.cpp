@@ -81,14 +81,14 @@ PyResult<Ref> make_bool(bool value) {
 }
 
 using Prefix = kav::KAVIDPrefix;
-using Fields =
-    FieldTable<KAVIDPrefixClass,
-               Field<"aircraft_type", &Prefix::aircraft_type,
-                     &enum_from_object<kav::KAVAircraftType>, &enum_member<kav::KAVAircraftType>>,
-               Field<"address_type", &Prefix::address_type, &enum_from_object<kav::KAVAddressType>,
-                     &enum_member<kav::KAVAddressType>>,
-               Field<"no_track", &Prefix::no_track, &to_bool, &make_bool>,
-               Field<"stealth_mode", &Prefix::stealth_mode, &to_bool, &make_bool>>;
+using Fields = FieldTable<
+    KAVIDPrefixClass,
+    Field<"aircraft_type", &Prefix::aircraft_type, &read_argument<EnumClass<kav::KAVAircraftType>>,
+          &EnumClass<kav::KAVAircraftType>::member>,
+    Field<"address_type", &Prefix::address_type, &read_argument<EnumClass<kav::KAVAddressType>>,
+          &EnumClass<kav::KAVAddressType>::member>,
+    Field<"no_track", &Prefix::no_track, &to_bool, &make_bool>,
+    Field<"stealth_mode", &Prefix::stealth_mode, &to_bool, &make_bool>>;
 
 PyType_Slot slots[] = {
     {Py_tp_alloc, reinterpret_cast<void*>(&alloc_entry<KAVIDPrefixClass>)},
@@ -170,15 +170,11 @@ constexpr const char* kDoc =
     "and its unique KAV identifier.";
 
 PyResult<Ref> make_text(const std::string& text) {
-    Ref result = new_str(text);
-    if (!result) return fail_fetched();
-    return result;
+    return returned(new_str(text));
 }
 
 PyResult<Ref> make_float(double value) {
-    Ref result = Ref::steal(PyFloat_FromDouble(value));
-    if (!result) return fail_fetched();
-    return result;
+    return returned(PyFloat_FromDouble(value));
 }
 
 using Beacon = kav::AircraftBeacon;
@@ -189,8 +185,9 @@ using Fields = FieldTable<
           "The APRS q-construct indicating how the message was routed.">,
     Field<"receiver", &Beacon::receiver, &to_text, &make_text,
           "The name/callsign of receiving station that picked up the beacon">,
-    Field<"kav_aprs_protocol", &Beacon::kav_aprs_protocol, &enum_from_object<kav::KAVAPRSProtocol>,
-          &enum_member<kav::KAVAPRSProtocol>, "The specific `KAVAPRSProtocol` used">,
+    Field<"kav_aprs_protocol", &Beacon::kav_aprs_protocol,
+          &read_argument<EnumClass<kav::KAVAPRSProtocol>>, &EnumClass<kav::KAVAPRSProtocol>::member,
+          "The specific `KAVAPRSProtocol` used">,
     Field<"time", &Beacon::time, &to_time_of_day, &from_time_of_day,
           "The time the beacon was generated (UTC)">,
     Field<"latitude", &Beacon::latitude, &to_double, &make_float,
