@@ -43,7 +43,29 @@ concept BindingClass = requires {
 // filter) and re-enter the same instance. The counter makes such a re-entry
 // fail cleanly instead of letting a writer change fields that a reader is
 // still using.
-using BorrowFlag = std::atomic<std::int32_t>;
+class BorrowFlag {
+  public:
+    bool try_share() noexcept {
+        std::int32_t current = count_.load(std::memory_order_relaxed);
+        do {
+            if (current == kExclusive) return false;
+        } while (!count_.compare_exchange_weak(current, current + 1, std::memory_order_acquire,
+                                               std::memory_order_relaxed));
+        return true;
+    }
+    void release_share() noexcept { count_.fetch_sub(1, std::memory_order_release); }
+
+    bool try_exclusive() noexcept {
+        std::int32_t expected = 0;
+        return count_.compare_exchange_strong(expected, kExclusive, std::memory_order_acquire,
+                                              std::memory_order_relaxed);
+    }
+    void release_exclusive() noexcept { count_.store(0, std::memory_order_release); }
+
+  private:
+    static constexpr std::int32_t kExclusive = -1;
+    std::atomic<std::int32_t> count_{0};
+};
 
 // A held borrow, released when the guard goes away: shared (a reader) or
 // exclusive (a writer). Take an exclusive borrow only after every conversion
@@ -53,21 +75,12 @@ class Borrow {
   public:
     // Empty when the flag refuses it.
     static Borrow try_take(BorrowFlag& flag) noexcept {
-        std::int32_t current = Exclusive ? 0 : flag.load(std::memory_order_relaxed);
-        if constexpr (Exclusive) {
-            if (!flag.compare_exchange_strong(current, kWriter, std::memory_order_acquire,
-                                              std::memory_order_relaxed)) {
-                return Borrow(nullptr);
-            }
-        } else {
-            do {
-                if (current == kWriter) return Borrow(nullptr);
-            } while (!flag.compare_exchange_weak(current, current + 1, std::memory_order_acquire,
-                                                 std::memory_order_relaxed));
-        }
-        return Borrow(&flag);
+        const bool taken = Exclusive ? flag.try_exclusive() : flag.try_share();
+        return Borrow(taken ? &flag : nullptr);
     }
-    static PyResult<Borrow> take(BorrowFlag& flag) {
+    // Every slot entry takes one, so it is always inlined: with all the record
+    // classes in one file the compiler would otherwise call it, on every read.
+    [[gnu::always_inline]] static PyResult<Borrow> take(BorrowFlag& flag) {
         Borrow borrow = try_take(flag);
         if (!borrow) {
             return fail(PyExc_RuntimeError,
@@ -80,15 +93,14 @@ class Borrow {
     ~Borrow() {
         if (flag_ == nullptr) return;
         if constexpr (Exclusive) {
-            flag_->store(0, std::memory_order_release);
+            flag_->release_exclusive();
         } else {
-            flag_->fetch_sub(1, std::memory_order_release);
+            flag_->release_share();
         }
     }
     explicit operator bool() const noexcept { return flag_ != nullptr; }
 
   private:
-    static constexpr std::int32_t kWriter = -1;
     explicit Borrow(BorrowFlag* flag) noexcept : flag_(flag) {}
     BorrowFlag* flag_;
 };
@@ -140,7 +152,7 @@ PyObject* alloc_entry(PyTypeObject* type, Py_ssize_t items) noexcept {
     if (object == nullptr) return nullptr;
     InstanceOf<Class>& instance = instance_of<Class>(object);
     new (&instance.value) typename Class::Value(Class::blank());
-    new (&instance.borrow) BorrowFlag(0);
+    new (&instance.borrow) BorrowFlag();
     return object;
 }
 
@@ -162,7 +174,7 @@ PyResult<Ref> new_instance(PyTypeObject* type, Make&& make) {
     Ref object = Ref::steal(PyType_GenericAlloc(type, 0));
     if (!object) return fail_fetched();
     InstanceOf<Class>& instance = instance_of<Class>(object.get());
-    new (&instance.borrow) BorrowFlag(0);
+    new (&instance.borrow) BorrowFlag();
     try {
         new (&instance.value) Value(make());
     } catch (...) {

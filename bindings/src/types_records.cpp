@@ -1,6 +1,8 @@
 // The identifier classes ICAOAddress, KAVIDPrefix and KAVBeaconID and the
-// AircraftBeacon class (see classes.hpp), each with its own slots in a
-// namespace of its own.
+// AircraftBeacon class (see classes.hpp), each with its docstring and
+// constructor in a namespace of its own.
+#include <array>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -10,6 +12,39 @@
 #include "slot_entries.hpp"
 
 namespace kav::py {
+
+namespace {
+
+// The type object of a record class, created on first use. Its instances are
+// made by Constructor and compared by value; they show their repr text when
+// WithRepr, and have attributes when Constructor is a field table.
+template <BindingClass Class, class Constructor, bool WithRepr = true>
+PyResult<PyTypeObject*> record_type(const char* doc) {
+    // Only this one static is looked at on every call; the others are made once.
+    static LazyType lazy = [doc]() -> LazyType {
+        static std::array<PyType_Slot, 9> slots{{
+            {Py_tp_alloc, reinterpret_cast<void*>(&alloc_entry<Class>)},
+            {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc_entry<Class>)},
+            {Py_tp_doc, const_cast<char*>(doc)},
+            {Py_tp_new, reinterpret_cast<void*>(&new_entry<Class, Constructor>)},
+            {Py_tp_init, reinterpret_cast<void*>(&init_entry<Class, Constructor>)},
+            {Py_tp_richcompare, reinterpret_cast<void*>(&richcompare_entry<Class>)},
+        }};
+        std::size_t next = 6;
+        if constexpr (WithRepr) {
+            slots[next++] = {Py_tp_repr, reinterpret_cast<void*>(&repr_entry<Class>)};
+        }
+        if constexpr (requires { Constructor::descriptors; }) {
+            slots[next++] = {Py_tp_getset, Constructor::descriptors.data()};
+        }
+        // The zeroed entries after the last one set end the table.
+        static PyType_Spec spec = instance_spec<Class>(slots.data());
+        return LazyType(Class::name, spec);
+    }();
+    return lazy.get();
+}
+
+}  // namespace
 
 // ICAOAddress: a 24-bit aircraft address, visible only through repr and
 // comparison.
@@ -38,25 +73,11 @@ struct Constructor {
     }
 };
 
-PyType_Slot slots[] = {
-    {Py_tp_alloc, reinterpret_cast<void*>(&alloc_entry<ICAOAddressClass>)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc_entry<ICAOAddressClass>)},
-    {Py_tp_doc, const_cast<char*>(kDoc)},
-    {Py_tp_new, reinterpret_cast<void*>(&new_entry<ICAOAddressClass, Constructor>)},
-    {Py_tp_init, reinterpret_cast<void*>(&init_entry<ICAOAddressClass, Constructor>)},
-    {Py_tp_repr, reinterpret_cast<void*>(&repr_entry<ICAOAddressClass>)},
-    {Py_tp_richcompare, reinterpret_cast<void*>(&richcompare_entry<ICAOAddressClass>)},
-    {0, nullptr},
-};
-
-PyType_Spec spec = instance_spec<ICAOAddressClass>(slots);
-
 }  // namespace
 }  // namespace icao_address
 
 PyResult<PyTypeObject*> ICAOAddressClass::type() {
-    static LazyType lazy(name, icao_address::spec);
-    return lazy.get();
+    return record_type<ICAOAddressClass, icao_address::Constructor>(icao_address::kDoc);
 }
 
 // KAVIDPrefix: the decoded ID prefix byte, with four read-write attributes.
@@ -90,25 +111,11 @@ using Fields = FieldTable<
     Field<"no_track", &Prefix::no_track, &to_bool, &make_bool>,
     Field<"stealth_mode", &Prefix::stealth_mode, &to_bool, &make_bool>>;
 
-PyType_Slot slots[] = {
-    {Py_tp_alloc, reinterpret_cast<void*>(&alloc_entry<KAVIDPrefixClass>)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc_entry<KAVIDPrefixClass>)},
-    {Py_tp_doc, const_cast<char*>(kDoc)},
-    {Py_tp_new, reinterpret_cast<void*>(&new_entry<KAVIDPrefixClass, Fields>)},
-    {Py_tp_init, reinterpret_cast<void*>(&init_entry<KAVIDPrefixClass, Fields>)},
-    {Py_tp_richcompare, reinterpret_cast<void*>(&richcompare_entry<KAVIDPrefixClass>)},
-    {Py_tp_getset, Fields::descriptors.data()},
-    {0, nullptr},
-};
-
-PyType_Spec spec = instance_spec<KAVIDPrefixClass>(slots);
-
 }  // namespace
 }  // namespace prefix
 
 PyResult<PyTypeObject*> KAVIDPrefixClass::type() {
-    static LazyType lazy(name, prefix::spec);
-    return lazy.get();
+    return record_type<KAVIDPrefixClass, prefix::Fields, false>(prefix::kDoc);
 }
 
 // KAVBeaconID: a prefix and an address, each held by copy: reading either
@@ -131,26 +138,11 @@ using Fields =
                Field<"icao_address", &BeaconID::icao_address, &read_argument<ICAOAddressClass>,
                      &new_instance_holding<ICAOAddressClass>>>;
 
-PyType_Slot slots[] = {
-    {Py_tp_alloc, reinterpret_cast<void*>(&alloc_entry<KAVBeaconIDClass>)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc_entry<KAVBeaconIDClass>)},
-    {Py_tp_doc, const_cast<char*>(kDoc)},
-    {Py_tp_new, reinterpret_cast<void*>(&new_entry<KAVBeaconIDClass, Fields>)},
-    {Py_tp_init, reinterpret_cast<void*>(&init_entry<KAVBeaconIDClass, Fields>)},
-    {Py_tp_repr, reinterpret_cast<void*>(&repr_entry<KAVBeaconIDClass>)},
-    {Py_tp_richcompare, reinterpret_cast<void*>(&richcompare_entry<KAVBeaconIDClass>)},
-    {Py_tp_getset, Fields::descriptors.data()},
-    {0, nullptr},
-};
-
-PyType_Spec spec = instance_spec<KAVBeaconIDClass>(slots);
-
 }  // namespace
 }  // namespace beacon_id
 
 PyResult<PyTypeObject*> KAVBeaconIDClass::type() {
-    static LazyType lazy(name, beacon_id::spec);
-    return lazy.get();
+    return record_type<KAVBeaconIDClass, beacon_id::Fields>(beacon_id::kDoc);
 }
 
 // AircraftBeacon: the eleven fields of a parsed beacon, each a read-write
@@ -227,26 +219,11 @@ constexpr bool columns_follow_the_attributes() {
 static_assert(columns_follow_the_attributes(),
               "kav::BeaconColumns (beacon_columns.hpp) lists the beacon's attributes, in order");
 
-PyType_Slot slots[] = {
-    {Py_tp_alloc, reinterpret_cast<void*>(&alloc_entry<AircraftBeaconClass>)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc_entry<AircraftBeaconClass>)},
-    {Py_tp_doc, const_cast<char*>(kDoc)},
-    {Py_tp_new, reinterpret_cast<void*>(&new_entry<AircraftBeaconClass, Fields>)},
-    {Py_tp_init, reinterpret_cast<void*>(&init_entry<AircraftBeaconClass, Fields>)},
-    {Py_tp_repr, reinterpret_cast<void*>(&repr_entry<AircraftBeaconClass>)},
-    {Py_tp_richcompare, reinterpret_cast<void*>(&richcompare_entry<AircraftBeaconClass>)},
-    {Py_tp_getset, Fields::descriptors.data()},
-    {0, nullptr},
-};
-
-PyType_Spec spec = instance_spec<AircraftBeaconClass>(slots);
-
 }  // namespace
 }  // namespace aircraft_beacon
 
 PyResult<PyTypeObject*> AircraftBeaconClass::type() {
-    static LazyType lazy(name, aircraft_beacon::spec);
-    return lazy.get();
+    return record_type<AircraftBeaconClass, aircraft_beacon::Fields>(aircraft_beacon::kDoc);
 }
 
 }  // namespace kav::py
