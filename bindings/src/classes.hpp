@@ -49,19 +49,26 @@ struct AircraftBeaconClass {
 // member return that object. Other code reads one with
 // read_argument<EnumClass<Enum>>, which refuses anything that is not a member
 // of this very class (an int, a member of another enumeration).
+struct EnumText {
+    std::string_view name;
+    const char* doc;
+};
 template <kav::Enumeration Enum>
-inline constexpr std::string_view kEnumName;
+inline constexpr EnumText kEnumText;
 template <>
-inline constexpr std::string_view kEnumName<kav::KAVAircraftType> = "KAVAircraftType";
+inline constexpr EnumText kEnumText<kav::KAVAircraftType>{
+    "KAVAircraftType", "Categories of aircraft identified in the KAV network."};
 template <>
-inline constexpr std::string_view kEnumName<kav::KAVAddressType> = "KAVAddressType";
+inline constexpr EnumText kEnumText<kav::KAVAddressType>{
+    "KAVAddressType", "The scheme utilized to format and route the beacon address."};
 template <>
-inline constexpr std::string_view kEnumName<kav::KAVAPRSProtocol> = "KAVAPRSProtocol";
+inline constexpr EnumText kEnumText<kav::KAVAPRSProtocol>{
+    "KAVAPRSProtocol", "The protocol format used by the beacon over the APRS network."};
 
 template <kav::Enumeration Enum>
 struct EnumClass {
     using Value = Enum;
-    static constexpr std::string_view name = kEnumName<Enum>;
+    static constexpr std::string_view name = kEnumText<Enum>.name;
     // The first member, whose code is 0.
     static Value blank() noexcept { return kav::kAllMembers<Enum>[0]; }
     // The class's type object, with every member set as a class attribute.

@@ -53,7 +53,6 @@ PyResult<bool> numpy_bool_value(PyObject* object) {
     if (!PyBool_Check(result.get())) return fail(type_mismatch(result.get(), "bool"));
     return result.get() == Py_True;
 }
-
 // The datetime.time class, imported on first use and kept (borrowed from the
 // cache) for the life of the process: the limited API has no datetime C
 // interface, so the class comes from the module itself.
@@ -71,12 +70,6 @@ PyResult<Done> require_time(PyObject* object, PyObject* type) {
         return fail(type_mismatch(object, type));
     }
     return done;
-}
-
-PyResult<std::uint32_t> u32_attribute(PyObject* object, const char* name) {
-    Ref value = Ref::steal(PyObject_GetAttrString(object, name));
-    if (!value) return fail_fetched();
-    return to_u32(value.get());
 }
 
 // A new datetime.time for `time`; a leap second reads as second 59 with a
@@ -202,7 +195,8 @@ PyResult<TimeOfDay> to_time_of_day(PyObject* object) {
     constexpr std::array<const char*, 4> kFields{"hour", "minute", "second", "microsecond"};
     std::array<std::uint32_t, kFields.size()> values{};
     for (std::size_t i = 0; i < kFields.size(); ++i) {
-        KAV_PY_TRY_ASSIGN(values[i], u32_attribute(object, kFields[i]));
+        KAV_PY_TRY_ASSIGN(Ref value, returned(PyObject_GetAttrString(object, kFields[i])));
+        KAV_PY_TRY_ASSIGN(values[i], to_u32(value.get()));
     }
     const auto [hour, minute, second, microsecond] = values;
     // 64 bits, so that a subclass reporting a huge microsecond cannot wrap

@@ -144,18 +144,6 @@ InstanceOf<Class>& instance_of(PyObject* self) noexcept {
     return *reinterpret_cast<InstanceOf<Class>*>(self);
 }
 
-// The allocation slot: the interpreter's generic allocation, then the blank
-// value and a free borrow counter constructed in place.
-template <BindingClass Class>
-PyObject* alloc_entry(PyTypeObject* type, Py_ssize_t items) noexcept {
-    PyObject* object = PyType_GenericAlloc(type, items);
-    if (object == nullptr) return nullptr;
-    InstanceOf<Class>& instance = instance_of<Class>(object);
-    new (&instance.value) typename Class::Value(Class::blank());
-    new (&instance.borrow) BorrowFlag();
-    return object;
-}
-
 // The one way this module creates an instance: a new instance of `type` (a
 // class of Class) holding the value `make()` returns, built in place, so a
 // beacon's texts are copied once, from the line straight into the object.
@@ -182,6 +170,13 @@ PyResult<Ref> new_instance(PyTypeObject* type, Make&& make) {
         throw;
     }
     return object;
+}
+
+// The allocation slot: an instance holding the blank value. The classes have
+// no items, so the count the interpreter passes is always 0.
+template <BindingClass Class>
+PyObject* alloc_entry(PyTypeObject* type, Py_ssize_t /*items*/) noexcept {
+    return guard_object([&] { return new_instance<Class>(type, &Class::blank); });
 }
 
 // A new instance of Class holding a copy of `value` (its type object created

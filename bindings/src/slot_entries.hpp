@@ -197,20 +197,15 @@ struct FieldTable {
     // The record from one argument per field, converted in parameter order up
     // to the first failure, which is the result.
     static PyResult<Record> construct(const Arguments<sizeof...(Fields)>& arguments) {
-        return construct_from(arguments, std::index_sequence_for<Fields...>{});
-    }
-
-  private:
-    template <std::size_t... I>
-    static PyResult<Record> construct_from(const Arguments<sizeof...(Fields)>& arguments,
-                                           std::index_sequence<I...>) {
         Record record = Class::blank();
         PyResult<Done> status = done;
-        (void)((status = convert_into<Fields>(record, arguments[I])) && ...);
+        std::size_t next = 0;
+        (void)((status = convert_into<Fields>(record, arguments[next++])) && ...);
         if (!status) return fail(std::move(status).error());
         return record;
     }
 
+  private:
     template <class F>
     static PyResult<Done> convert_into(Record& record, PyObject* argument) {
         KAV_PY_TRY_ASSIGN(auto value, named(F::name, F::convert(argument)));

@@ -13,18 +13,6 @@ namespace kav::py {
 
 namespace {
 
-template <kav::Enumeration Enum>
-inline constexpr const char* kDoc;
-template <>
-inline constexpr const char* kDoc<kav::KAVAircraftType> =
-    "Categories of aircraft identified in the KAV network.";
-template <>
-inline constexpr const char* kDoc<kav::KAVAddressType> =
-    "The scheme utilized to format and route the beacon address.";
-template <>
-inline constexpr const char* kDoc<kav::KAVAPRSProtocol> =
-    "The protocol format used by the beacon over the APRS network.";
-
 // The member objects in code order, written once while the class is created,
 // before its type object is handed out.
 template <class Enum>
@@ -95,7 +83,7 @@ PyResult<PyTypeObject*> EnumClass<Enum>::type() {
     static PyType_Slot slots[] = {
         {Py_tp_alloc, reinterpret_cast<void*>(&alloc_entry<EnumClass>)},
         {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc_entry<EnumClass>)},
-        {Py_tp_doc, const_cast<char*>(kDoc<Enum>)},
+        {Py_tp_doc, const_cast<char*>(kEnumText<Enum>.doc)},
         {Py_tp_repr, reinterpret_cast<void*>(&repr_entry<EnumClass>)},
         {Py_tp_richcompare, reinterpret_cast<void*>(&richcompare_entry<Enum>)},
         {Py_nb_int, reinterpret_cast<void*>(&int_entry<Enum>)},
