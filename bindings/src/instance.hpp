@@ -150,12 +150,11 @@ InstanceOf<Class>& instance_of(PyObject* self) noexcept {
 // Convert every argument before calling this, so that a failed conversion
 // creates nothing.
 //
-// The memory comes from the interpreter's generic allocation, which is what
-// both object.__new__ and this module's tp_alloc start with; going there
-// directly skips object.__new__'s argument checks (it would need an empty
-// argument tuple made for the purpose) and the blank value that would only be
-// destroyed again. Should make() throw (exhausted memory), the blank value
-// takes its place and the new object is released with it.
+// The memory comes straight from the interpreter's generic allocation:
+// object.__new__ would need an empty argument tuple made for the purpose, and
+// the class's tp_alloc would put a blank value there only to be destroyed
+// again. Should make() throw (exhausted memory), the blank value takes its
+// place and the new object is released with it.
 template <BindingClass Class, class Make>
 PyResult<Ref> new_instance(PyTypeObject* type, Make&& make) {
     using Value = typename Class::Value;

@@ -34,13 +34,6 @@ PyObject* internal_failure_class() noexcept {
     return created.value();
 }
 
-// An exception object of class `type` with `message` as its one argument.
-Ref make_exception(PyObject* type, PyObject* message) {
-    Ref args = Ref::steal(PyTuple_Pack(1, message));
-    if (!args) return {};
-    return Ref::steal(PyObject_Call(type, args.get(), nullptr));
-}
-
 // str(exception) as UTF-8; the class name when even that fails.
 std::string text_of(PyObject* exception) {
     Ref text = Ref::steal(PyObject_Str(exception));
@@ -120,7 +113,9 @@ PendingError PendingError::with_argument_prefix(std::string_view name) && {
     if (!original) return fetch();
     Ref cause = Ref::steal(PyException_GetCause(original.get()));
     Ref text = new_str(prefix + text_of(original.get()));
-    Ref replacement = text ? make_exception(PyExc_TypeError, text.get()) : Ref();
+    Ref replacement =
+        text ? Ref::steal(PyObject_CallFunctionObjArgs(PyExc_TypeError, text.get(), nullptr))
+             : Ref();
     if (!replacement) return fetch();
     if (cause) PyException_SetCause(replacement.get(), cause.release());
     return PendingError(Kind::Fetched, Ref::borrow(PyExc_TypeError), std::move(replacement));

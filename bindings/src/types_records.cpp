@@ -1,6 +1,6 @@
 // The identifier classes ICAOAddress, KAVIDPrefix and KAVBeaconID and the
-// AircraftBeacon class (see classes.hpp), each with its docstring and
-// constructor in a namespace of its own.
+// AircraftBeacon class (see classes.hpp): each one's docstring and
+// constructor, then their type objects.
 #include <array>
 #include <cstddef>
 #include <string>
@@ -44,17 +44,13 @@ PyResult<PyTypeObject*> record_type(const char* doc) {
     return lazy.get();
 }
 
-}  // namespace
-
 // ICAOAddress: a 24-bit aircraft address, visible only through repr and
 // comparison.
 
-namespace icao_address {
-namespace {
+constexpr const char* kICAOAddressDoc =
+    "ICAOAddress(value)\n--\n\nRepresents a 24-bit ICAO aircraft address.";
 
-constexpr const char* kDoc = "ICAOAddress(value)\n--\n\nRepresents a 24-bit ICAO aircraft address.";
-
-struct Constructor {
+struct ICAOAddressConstructor {
     static constexpr std::array<std::string_view, 1> parameters{"value"};
 
     static PyResult<kav::ICAOAddress> construct(const Arguments<1>& arguments) {
@@ -73,20 +69,10 @@ struct Constructor {
     }
 };
 
-}  // namespace
-}  // namespace icao_address
-
-PyResult<PyTypeObject*> ICAOAddressClass::type() {
-    return record_type<ICAOAddressClass, icao_address::Constructor>(icao_address::kDoc);
-}
-
 // KAVIDPrefix: the decoded ID prefix byte, with four read-write attributes.
 // It has no repr of its own: instances show the interpreter's default.
 
-namespace prefix {
-namespace {
-
-constexpr const char* kDoc =
+constexpr const char* kPrefixDoc =
     "KAVIDPrefix(aircraft_type, address_type, no_track, stealth_mode)\n--\n\n"
     "The decoded metadata parsed from the 1-byte KAV ID prefix.\n\n"
     "The KAV network embeds privacy requests and object type classification into\n"
@@ -102,7 +88,7 @@ PyResult<Ref> make_bool(bool value) {
 }
 
 using Prefix = kav::KAVIDPrefix;
-using Fields = FieldTable<
+using PrefixFields = FieldTable<
     KAVIDPrefixClass,
     Field<"aircraft_type", &Prefix::aircraft_type, &read_argument<EnumClass<kav::KAVAircraftType>>,
           &EnumClass<kav::KAVAircraftType>::member>,
@@ -111,49 +97,29 @@ using Fields = FieldTable<
     Field<"no_track", &Prefix::no_track, &to_bool, &make_bool>,
     Field<"stealth_mode", &Prefix::stealth_mode, &to_bool, &make_bool>>;
 
-}  // namespace
-}  // namespace prefix
-
-PyResult<PyTypeObject*> KAVIDPrefixClass::type() {
-    return record_type<KAVIDPrefixClass, prefix::Fields, false>(prefix::kDoc);
-}
-
 // KAVBeaconID: a prefix and an address, each held by copy: reading either
 // attribute gives a new object, so changing that object changes nothing here.
 
-namespace beacon_id {
-namespace {
-
-constexpr const char* kDoc =
+constexpr const char* kBeaconIDDoc =
     "KAVBeaconID(prefix, icao_address)\n--\n\n"
     "Represents a complete KAV beacon identifier.\n\n"
     "In KAV APRS, a beacon ID is composed of a 1-byte metadata prefix (encoding\n"
     "things like aircraft type and tracker type) and a 3-byte (24-bit) address.";
 
 using BeaconID = kav::KAVBeaconID;
-using Fields =
+using BeaconIDFields =
     FieldTable<KAVBeaconIDClass,
                Field<"prefix", &BeaconID::prefix, &read_argument<KAVIDPrefixClass>,
                      &new_instance_holding<KAVIDPrefixClass>>,
                Field<"icao_address", &BeaconID::icao_address, &read_argument<ICAOAddressClass>,
                      &new_instance_holding<ICAOAddressClass>>>;
 
-}  // namespace
-}  // namespace beacon_id
-
-PyResult<PyTypeObject*> KAVBeaconIDClass::type() {
-    return record_type<KAVBeaconIDClass, beacon_id::Fields>(beacon_id::kDoc);
-}
-
 // AircraftBeacon: the eleven fields of a parsed beacon, each a read-write
 // attribute. Texts, numbers and the time are stored as plain values and built
 // anew on every read; the beacon ID is copied in and out, and the protocol is
 // read back as the shared enumeration member.
 
-namespace aircraft_beacon {
-namespace {
-
-constexpr const char* kDoc =
+constexpr const char* kBeaconDoc =
     "AircraftBeacon(callsign, q_construct, receiver, kav_aprs_protocol, time, latitude, "
     "longitude, ground_track, ground_speed, gps_altitude, kav_beacon_id)\n--\n\n"
     "Represents a parsed KAV (Kite Air View) APRS aircraft beacon.\n\n"
@@ -170,7 +136,7 @@ PyResult<Ref> make_float(double value) {
 }
 
 using Beacon = kav::AircraftBeacon;
-using Fields = FieldTable<
+using BeaconFields = FieldTable<
     AircraftBeaconClass,
     Field<"callsign", &Beacon::callsign, &to_text, &make_text, "The sender's callsign">,
     Field<"q_construct", &Beacon::q_construct, &to_text, &make_text,
@@ -206,12 +172,12 @@ constexpr bool columns_follow_the_attributes() {
         return next < columns.size() && columns[next++] == name;
     };
     bool same = is_next("line_number");
-    for (const std::string_view name : Fields::parameters) {
+    for (const std::string_view name : BeaconFields::parameters) {
         if (name != "kav_beacon_id") {
             same = same && is_next(name);
             continue;
         }
-        for (const std::string_view part : prefix::Fields::parameters) same = same && is_next(part);
+        for (const std::string_view part : PrefixFields::parameters) same = same && is_next(part);
         same = same && is_next("address");
     }
     return same && next == columns.size();
@@ -220,10 +186,21 @@ static_assert(columns_follow_the_attributes(),
               "kav::BeaconColumns (beacon_columns.hpp) lists the beacon's attributes, in order");
 
 }  // namespace
-}  // namespace aircraft_beacon
+
+PyResult<PyTypeObject*> ICAOAddressClass::type() {
+    return record_type<ICAOAddressClass, ICAOAddressConstructor>(kICAOAddressDoc);
+}
+
+PyResult<PyTypeObject*> KAVIDPrefixClass::type() {
+    return record_type<KAVIDPrefixClass, PrefixFields, false>(kPrefixDoc);
+}
+
+PyResult<PyTypeObject*> KAVBeaconIDClass::type() {
+    return record_type<KAVBeaconIDClass, BeaconIDFields>(kBeaconIDDoc);
+}
 
 PyResult<PyTypeObject*> AircraftBeaconClass::type() {
-    return record_type<AircraftBeaconClass, aircraft_beacon::Fields>(aircraft_beacon::kDoc);
+    return record_type<AircraftBeaconClass, BeaconFields>(kBeaconDoc);
 }
 
 }  // namespace kav::py
