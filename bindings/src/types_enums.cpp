@@ -1,6 +1,5 @@
 // The enumeration classes (see classes.hpp): member objects, repr, int() and
 // comparison.
-#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <string_view>

@@ -41,13 +41,6 @@ constexpr Signature kSignature{"", kParseFunctionName, kParameters};
 // and a __len__ that reports an absurd size must not make the call reserve it.
 constexpr Py_ssize_t kMostBytesReservedAhead = 1 << 16;
 
-// collections.abc.Sequence, named in the message for an unusable input; the
-// import happens only the first time such an input arrives.
-PyResult<PyObject*> sequence_class() {
-    static OnceCache<PyObject*> cache;
-    return imported_attribute(cache, "collections.abc", "Sequence");
-}
-
 PyResult<std::string> collect_byte_values(PyObject* sequence) {
     std::string bytes;
     const Py_ssize_t length = PyObject_Size(sequence);
@@ -81,7 +74,11 @@ PyResult<std::string> copied_line_bytes(PyObject* input) {
     // an encoding.
     if (PyUnicode_Check(input)) return fail(PyExc_TypeError, "Can't extract `str` to `Vec`");
     if (PySequence_Check(input)) return collect_byte_values(input);
-    KAV_PY_TRY_ASSIGN(PyObject * sequence, sequence_class());
+    // Anything else is refused naming collections.abc.Sequence, imported the
+    // first time such an input arrives.
+    static OnceCache<PyObject*> sequence_class;
+    KAV_PY_TRY_ASSIGN(PyObject * sequence,
+                      imported_attribute(sequence_class, "collections.abc", "Sequence"));
     return fail(type_mismatch(input, sequence));
 }
 
