@@ -218,7 +218,7 @@ void dealloc_entry(PyObject* self) noexcept {
     // looked up once, not on every deallocation.
     static const auto free_memory = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
     free_memory(self);
-    decref(reinterpret_cast<PyObject*>(type));
+    Py_DecRef(reinterpret_cast<PyObject*>(type));
 }
 
 }  // namespace kav::py

@@ -3,10 +3,10 @@
 //
 // The module is built once against the 3.10 stable ABI and must stay correct
 // on every later interpreter, so reference counts are changed only through the
-// exported functions below: the 3.10 limited headers expand Py_INCREF and
-// Py_DECREF into inline writes to ob_refcnt, whose layout later interpreters
-// are free to change. Never use those macros (nor Py_XDECREF, Py_CLEAR,
-// Py_NewRef, Py_RETURN_NONE and friends, which expand to them) in this layer.
+// exported functions Py_IncRef and Py_DecRef: the 3.10 limited headers expand
+// Py_INCREF and Py_DECREF into inline writes to ob_refcnt, whose layout later
+// interpreters are free to change. Never use those macros (nor Py_XDECREF,
+// Py_CLEAR, Py_NewRef, Py_RETURN_NONE and friends, which expand to them).
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -17,13 +17,6 @@
 
 namespace kav::py {
 
-inline void incref(PyObject* object) noexcept {
-    Py_IncRef(object);
-}
-inline void decref(PyObject* object) noexcept {
-    Py_DecRef(object);
-}
-
 // Every owned PyObject* in this layer lives in a Ref, so that each early return
 // on an error releases exactly what was taken and nothing is paired by hand.
 class Ref {
@@ -33,7 +26,7 @@ class Ref {
     static Ref steal(PyObject* object) noexcept { return Ref(object); }
     // Adds a reference to a borrowed object.
     static Ref borrow(PyObject* object) noexcept {
-        if (object != nullptr) incref(object);
+        if (object != nullptr) Py_IncRef(object);
         return Ref(object);
     }
 
@@ -45,7 +38,7 @@ class Ref {
     Ref(const Ref&) = delete;
     Ref& operator=(const Ref&) = delete;
     ~Ref() {
-        if (object_ != nullptr) decref(object_);
+        if (object_ != nullptr) Py_DecRef(object_);
     }
 
     PyObject* get() const noexcept { return object_; }
