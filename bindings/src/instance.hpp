@@ -43,29 +43,7 @@ concept BindingClass = requires {
 // filter) and re-enter the same instance. The counter makes such a re-entry
 // fail cleanly instead of letting a writer change fields that a reader is
 // still using.
-class BorrowFlag {
-  public:
-    bool try_share() noexcept {
-        std::int32_t current = count_.load(std::memory_order_relaxed);
-        do {
-            if (current == kExclusive) return false;
-        } while (!count_.compare_exchange_weak(current, current + 1, std::memory_order_acquire,
-                                               std::memory_order_relaxed));
-        return true;
-    }
-    void release_share() noexcept { count_.fetch_sub(1, std::memory_order_release); }
-
-    bool try_exclusive() noexcept {
-        std::int32_t expected = 0;
-        return count_.compare_exchange_strong(expected, kExclusive, std::memory_order_acquire,
-                                              std::memory_order_relaxed);
-    }
-    void release_exclusive() noexcept { count_.store(0, std::memory_order_release); }
-
-  private:
-    static constexpr std::int32_t kExclusive = -1;
-    std::atomic<std::int32_t> count_{0};
-};
+using BorrowFlag = std::atomic<std::int32_t>;
 
 // A held borrow, released when the guard goes away: shared (a reader) or
 // exclusive (a writer). Take an exclusive borrow only after every conversion
@@ -75,8 +53,19 @@ class Borrow {
   public:
     // Empty when the flag refuses it.
     static Borrow try_take(BorrowFlag& flag) noexcept {
-        const bool taken = Exclusive ? flag.try_exclusive() : flag.try_share();
-        return Borrow(taken ? &flag : nullptr);
+        std::int32_t current = Exclusive ? 0 : flag.load(std::memory_order_relaxed);
+        if constexpr (Exclusive) {
+            if (!flag.compare_exchange_strong(current, kWriter, std::memory_order_acquire,
+                                              std::memory_order_relaxed)) {
+                return Borrow(nullptr);
+            }
+        } else {
+            do {
+                if (current == kWriter) return Borrow(nullptr);
+            } while (!flag.compare_exchange_weak(current, current + 1, std::memory_order_acquire,
+                                                 std::memory_order_relaxed));
+        }
+        return Borrow(&flag);
     }
     // Every slot entry takes one, so it is always inlined: with all the record
     // classes in one file the compiler would otherwise call it, on every read.
@@ -93,14 +82,15 @@ class Borrow {
     ~Borrow() {
         if (flag_ == nullptr) return;
         if constexpr (Exclusive) {
-            flag_->release_exclusive();
+            flag_->store(0, std::memory_order_release);
         } else {
-            flag_->release_share();
+            flag_->fetch_sub(1, std::memory_order_release);
         }
     }
     explicit operator bool() const noexcept { return flag_ != nullptr; }
 
   private:
+    static constexpr std::int32_t kWriter = -1;
     explicit Borrow(BorrowFlag* flag) noexcept : flag_(flag) {}
     BorrowFlag* flag_;
 };
@@ -161,7 +151,7 @@ PyResult<Ref> new_instance(PyTypeObject* type, Make&& make) {
     Ref object = Ref::steal(PyType_GenericAlloc(type, 0));
     if (!object) return fail_fetched();
     InstanceOf<Class>& instance = instance_of<Class>(object.get());
-    new (&instance.borrow) BorrowFlag();
+    new (&instance.borrow) BorrowFlag(0);
     try {
         new (&instance.value) Value(make());
     } catch (...) {
