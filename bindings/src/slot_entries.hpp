@@ -6,10 +6,7 @@
 
 #include <array>
 #include <cstddef>
-#include <string>
 #include <string_view>
-#include <tuple>
-#include <type_traits>
 #include <utility>
 
 #include "arg_matching.hpp"
