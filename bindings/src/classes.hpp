@@ -54,7 +54,7 @@ struct EnumText {
     const char* doc;
 };
 template <kav::Enumeration Enum>
-inline constexpr EnumText kEnumText;
+inline constexpr EnumText kEnumText{};  // empty: each enumeration has its own below
 template <>
 inline constexpr EnumText kEnumText<kav::KAVAircraftType>{
     "KAVAircraftType", "Categories of aircraft identified in the KAV network."};
@@ -69,6 +69,7 @@ template <kav::Enumeration Enum>
 struct EnumClass {
     using Value = Enum;
     static constexpr std::string_view name = kEnumText<Enum>.name;
+    static_assert(!name.empty(), "an enumeration class is named by its kEnumText");
     // The first member, whose code is 0.
     static Value blank() noexcept { return kav::kAllMembers<Enum>[0]; }
     // The class's type object, with every member set as a class attribute.
