@@ -125,26 +125,26 @@ struct Field {
     }
 };
 
-template <BindingClass Class, class Field>
+template <BindingClass Class, class Row>
 PyObject* get_entry(PyObject* self, void* /*closure*/) noexcept {
     return guard_object([&]() -> PyResult<Ref> {
         InstanceOf<Class>& instance = instance_of<Class>(self);
         KAV_PY_TRY_ASSIGN(SharedBorrow borrow, SharedBorrow::take(instance.borrow));
-        return Field::get(instance.value);
+        return Row::get(instance.value);
     });
 }
 
 // The new value is converted before the exclusive borrow is taken, so no
 // Python code runs while the instance is held for writing, and a failed
 // conversion or borrow leaves the field as it was.
-template <BindingClass Class, class Field>
+template <BindingClass Class, class Row>
 int set_entry(PyObject* self, PyObject* value, void* /*closure*/) noexcept {
     return guard_status([&]() -> PyResult<Done> {
         if (value == nullptr) return fail(PyExc_AttributeError, "property has no deleter");
-        KAV_PY_TRY_ASSIGN(auto converted, named(Field::name, Field::convert(value)));
+        KAV_PY_TRY_ASSIGN(auto converted, named(Row::name, Row::convert(value)));
         InstanceOf<Class>& instance = instance_of<Class>(self);
         KAV_PY_TRY_ASSIGN(ExclusiveBorrow borrow, ExclusiveBorrow::take(instance.borrow));
-        Field::store(instance.value, std::move(converted));
+        Row::store(instance.value, std::move(converted));
         return done;
     });
 }
