@@ -97,6 +97,16 @@ PendingError PendingError::internal_failure(std::string_view message) {
     return PendingError(Kind::Internal, Ref(), std::move(text));
 }
 
+PendingError PendingError::caused_by(PyObject* type, std::string_view message, PendingError cause) {
+    Ref text = new_str(message);
+    Ref exception =
+        text ? Ref::steal(PyObject_CallFunctionObjArgs(type, text.get(), nullptr)) : Ref();
+    if (!exception) return fetch();
+    Ref cause_object = std::move(cause).into_exception();
+    if (cause_object) PyException_SetCause(exception.get(), cause_object.release());
+    return PendingError(Kind::Fetched, Ref::borrow(type), std::move(exception));
+}
+
 bool PendingError::is_exactly(PyObject* type) const noexcept {
     return kind_ != Kind::Internal && type_.get() == type;
 }

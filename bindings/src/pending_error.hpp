@@ -33,6 +33,8 @@ class PendingError {
     // now; raised as the internal-failure class, which derives directly from
     // BaseException so that `except Exception` does not swallow it.
     static PendingError internal_failure(std::string_view message);
+    // A `type` exception with `message` whose __cause__ is `cause`.
+    static PendingError caused_by(PyObject* type, std::string_view message, PendingError cause);
 
     PendingError(PendingError&&) noexcept = default;
     PendingError& operator=(PendingError&&) noexcept = default;
@@ -45,8 +47,8 @@ class PendingError {
     PendingError with_argument_prefix(std::string_view name) &&;
     // Makes this the interpreter's current exception.
     void restore() && noexcept;
-    // The exception object itself; null if even that cannot be built, with
-    // the interpreter's error then cleared.
+    // The exception object itself (for a __cause__ or a report); null if even
+    // that cannot be built, with the interpreter's error then cleared.
     Ref into_exception() &&;
 
   private:

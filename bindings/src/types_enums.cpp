@@ -2,6 +2,7 @@
 // comparison.
 #include <array>
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 #include "classes.hpp"
@@ -17,6 +18,21 @@ namespace {
 template <class Enum>
 std::array<PyObject*, kav::kEnumRows<Enum>.size()> member_objects;
 
+// A failed step of adding the members becomes a RuntimeError naming the
+// step, caused by the failure: 3.13, for one, reports a failed insertion into
+// a class's dict as AttributeError. Exhausted memory needs no naming and
+// passes unchanged.
+template <class Enum>
+PendingError step_failed(std::string_view step, PendingError cause) {
+    if (cause.is_exactly(PyExc_MemoryError)) return cause;
+    std::string message = "An error occurred while initializing `";
+    message += EnumClass<Enum>::name;
+    message += '.';
+    message += step;
+    message += '`';
+    return PendingError::caused_by(PyExc_RuntimeError, message, std::move(cause));
+}
+
 // Every member object is made before any is set as a class attribute, so that
 // the class has all its members or the creation fails.
 template <class Enum>
@@ -24,13 +40,15 @@ PyResult<Done> add_members(PyTypeObject* type) {
     const auto& rows = kav::kEnumRows<Enum>;
     std::array<Ref, rows.size()> members;
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        KAV_PY_TRY_ASSIGN(members[i], new_instance<EnumClass<Enum>>(
-                                          type, [&row = rows[i]] { return row.member; }));
+        PyResult<Ref> member =
+            new_instance<EnumClass<Enum>>(type, [&row = rows[i]] { return row.member; });
+        if (!member) return fail(step_failed<Enum>(rows[i].python_name, std::move(member).error()));
+        members[i] = std::move(member).value();
     }
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (PyObject_SetAttrString(reinterpret_cast<PyObject*>(type), rows[i].python_name,
                                    members[i].get()) < 0) {
-            return fail_fetched();
+            return fail(step_failed<Enum>("__dict__", PendingError::fetch()));
         }
     }
     // The class attributes and this table keep the members for the life of
