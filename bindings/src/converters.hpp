@@ -1,5 +1,5 @@
-// Converters from Python objects to plain values, shared by every class and
-// the module function, and the type-mismatch TypeError they raise.
+// Converters between Python objects and plain values, shared by every class
+// and the module function, and the type-mismatch TypeError they raise.
 //
 // Converters do not add the "argument '<name>': " prefix themselves; the
 // caller knows the name and applies PendingError::with_argument_prefix (see
@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "aprs_types.hpp"
 #include "pending_error.hpp"
 
 namespace kav::py {
@@ -32,5 +33,13 @@ PyResult<double> to_double(PyObject* object);
 PyResult<bool> to_bool(PyObject* object);
 // An int (or anything with __index__) that fits in 32 unsigned bits.
 PyResult<std::uint32_t> to_u32(PyObject* object);
+
+// The wall-clock fields of a datetime.time (or subclass); tzinfo and fold are
+// dropped. A fraction of one second or more is kept only at second 59, where
+// it marks a leap second.
+PyResult<TimeOfDay> to_time_of_day(PyObject* object);
+// A new naive datetime.time. datetime has no leap seconds: one reads back as
+// second 59 with its fraction, and a UserWarning says so.
+PyResult<Ref> from_time_of_day(TimeOfDay time);
 
 }  // namespace kav::py

@@ -1,8 +1,8 @@
-// The layout of every instance of this module's classes, and how instances
-// are created, read and destroyed. Each class is described by a binding class
-// (the BindingClass concept below). Instances hold their value by copy and no
-// references to other Python objects, so they never take part in cycle
-// collection.
+// The layout of every instance of this module's classes, the borrow counter
+// that guards its value, and how instances are created, read and destroyed.
+// Each class is described by a binding class (the BindingClass concept
+// below). Instances hold their value by copy and no references to other
+// Python objects, so they never take part in cycle collection.
 //
 // Allocation (alloc_entry, the class's tp_alloc) constructs the blank value,
 // and deallocation destroys the value, whichever route created the instance:
@@ -11,13 +11,15 @@
 // holds the blank value and works like any other.
 #pragma once
 
+#include <algorithm>
+#include <array>
+#include <atomic>
 #include <concepts>
+#include <cstdint>
 #include <new>
 #include <string_view>
-#include <type_traits>
 #include <utility>
 
-#include "borrow.hpp"
 #include "converters.hpp"
 #include "pending_error.hpp"
 
@@ -35,6 +37,67 @@ concept BindingClass = requires {
     noexcept->std::same_as<typename Class::Value>;
 };
 
+// The borrow counter of every instance: 0 is free, n > 0 is n readers, -1 is
+// one writer. The interpreter lock serialises all entries, but Python code can
+// run in the middle of one (an argument's __index__ or __float__, a warning
+// filter) and re-enter the same instance. The counter makes such a re-entry
+// fail cleanly instead of letting a writer change fields that a reader is
+// still using.
+using BorrowFlag = std::atomic<std::int32_t>;
+
+// A held borrow, released when the guard goes away: shared (a reader) or
+// exclusive (a writer). Take an exclusive borrow only after every conversion
+// that may run Python code, so that no Python code runs while it is held.
+template <bool Exclusive>
+class Borrow {
+  public:
+    // Empty when the flag refuses it.
+    static Borrow try_take(BorrowFlag& flag) noexcept {
+        std::int32_t current = Exclusive ? 0 : flag.load(std::memory_order_relaxed);
+        if constexpr (Exclusive) {
+            if (!flag.compare_exchange_strong(current, kWriter, std::memory_order_acquire,
+                                              std::memory_order_relaxed)) {
+                return Borrow(nullptr);
+            }
+        } else {
+            do {
+                if (current == kWriter) return Borrow(nullptr);
+            } while (!flag.compare_exchange_weak(current, current + 1, std::memory_order_acquire,
+                                                 std::memory_order_relaxed));
+        }
+        return Borrow(&flag);
+    }
+    // Every slot entry takes one, so it is always inlined: with all the record
+    // classes in one file the compiler would otherwise call it, on every read.
+    [[gnu::always_inline]] static PyResult<Borrow> take(BorrowFlag& flag) {
+        Borrow borrow = try_take(flag);
+        if (!borrow) {
+            return fail(PyExc_RuntimeError,
+                        Exclusive ? "Already borrowed" : "Already mutably borrowed");
+        }
+        return borrow;
+    }
+    Borrow(Borrow&& other) noexcept : flag_(std::exchange(other.flag_, nullptr)) {}
+    Borrow& operator=(Borrow&&) = delete;
+    ~Borrow() {
+        if (flag_ == nullptr) return;
+        if constexpr (Exclusive) {
+            flag_->store(0, std::memory_order_release);
+        } else {
+            flag_->fetch_sub(1, std::memory_order_release);
+        }
+    }
+    explicit operator bool() const noexcept { return flag_ != nullptr; }
+
+  private:
+    static constexpr std::int32_t kWriter = -1;
+    explicit Borrow(BorrowFlag* flag) noexcept : flag_(flag) {}
+    BorrowFlag* flag_;
+};
+
+using SharedBorrow = Borrow<false>;
+using ExclusiveBorrow = Borrow<true>;
+
 template <class Value>
 struct Instance {
     PyObject header;
@@ -45,22 +108,30 @@ struct Instance {
 template <BindingClass Class>
 using InstanceOf = Instance<typename Class::Value>;
 
+// "builtins.<class name>", NUL-terminated: the name a spec gives its class,
+// so that the class reports "builtins" as its module.
+template <BindingClass Class>
+inline constexpr auto kQualifiedName = [] {
+    constexpr std::string_view module = "builtins.";
+    std::array<char, module.size() + Class::name.size() + 1> text{};
+    std::copy(module.begin(), module.end(), text.begin());
+    std::copy(Class::name.begin(), Class::name.end(), text.begin() + module.size());
+    return text;
+}();
+
+// The PyType_Spec of a class whose instances hold a Class::Value. No class
+// has the base-type flag (none can be subclassed) or the GC flag (instances
+// reference no other Python objects).
+template <BindingClass Class>
+constexpr PyType_Spec instance_spec(PyType_Slot* slots, unsigned int extra_flags = 0) noexcept {
+    return {kQualifiedName<Class>.data(), static_cast<int>(sizeof(InstanceOf<Class>)), 0,
+            Py_TPFLAGS_DEFAULT | extra_flags, slots};
+}
+
 // `self` must be an instance of Class (a slot of Class, or checked by type).
 template <BindingClass Class>
 InstanceOf<Class>& instance_of(PyObject* self) noexcept {
     return *reinterpret_cast<InstanceOf<Class>*>(self);
-}
-
-// The allocation slot: the interpreter's generic allocation, then the blank
-// value and a free borrow counter constructed in place.
-template <BindingClass Class>
-PyObject* alloc_entry(PyTypeObject* type, Py_ssize_t items) noexcept {
-    PyObject* object = PyType_GenericAlloc(type, items);
-    if (object == nullptr) return nullptr;
-    InstanceOf<Class>& instance = instance_of<Class>(object);
-    new (&instance.value) typename Class::Value(Class::blank());
-    new (&instance.borrow) BorrowFlag();
-    return object;
 }
 
 // The one way this module creates an instance: a new instance of `type` (a
@@ -69,19 +140,18 @@ PyObject* alloc_entry(PyTypeObject* type, Py_ssize_t items) noexcept {
 // Convert every argument before calling this, so that a failed conversion
 // creates nothing.
 //
-// The memory comes from the interpreter's generic allocation, which is what
-// both object.__new__ and this module's tp_alloc start with; going there
-// directly skips object.__new__'s argument checks (it would need an empty
-// argument tuple made for the purpose) and the blank value that would only be
-// destroyed again. Should make() throw (exhausted memory), the blank value
-// takes its place and the new object is released with it.
+// The memory comes straight from the interpreter's generic allocation:
+// object.__new__ would need an empty argument tuple made for the purpose, and
+// the class's tp_alloc would put a blank value there only to be destroyed
+// again. Should make() throw (exhausted memory), the blank value takes its
+// place and the new object is released with it.
 template <BindingClass Class, class Make>
 PyResult<Ref> new_instance(PyTypeObject* type, Make&& make) {
     using Value = typename Class::Value;
     Ref object = Ref::steal(PyType_GenericAlloc(type, 0));
     if (!object) return fail_fetched();
     InstanceOf<Class>& instance = instance_of<Class>(object.get());
-    new (&instance.borrow) BorrowFlag();
+    new (&instance.borrow) BorrowFlag(0);
     try {
         new (&instance.value) Value(make());
     } catch (...) {
@@ -89,6 +159,13 @@ PyResult<Ref> new_instance(PyTypeObject* type, Make&& make) {
         throw;
     }
     return object;
+}
+
+// The allocation slot: an instance holding the blank value. The classes have
+// no items, so the count the interpreter passes is always 0.
+template <BindingClass Class>
+PyObject* alloc_entry(PyTypeObject* type, Py_ssize_t /*items*/) noexcept {
+    return guard_object([&] { return new_instance<Class>(type, &Class::blank); });
 }
 
 // A new instance of Class holding a copy of `value` (its type object created
@@ -131,7 +208,7 @@ void dealloc_entry(PyObject* self) noexcept {
     // looked up once, not on every deallocation.
     static const auto free_memory = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
     free_memory(self);
-    decref(reinterpret_cast<PyObject*>(type));
+    Py_DecRef(reinterpret_cast<PyObject*>(type));
 }
 
 }  // namespace kav::py

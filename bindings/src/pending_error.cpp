@@ -3,8 +3,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <new>
 
-#include "once_cache.hpp"
+#include "first_use.hpp"
 
 namespace kav::py {
 
@@ -32,13 +34,6 @@ PyObject* internal_failure_class() noexcept {
     return created.value();
 }
 
-// An exception object of class `type` with `message` as its one argument.
-Ref make_exception(PyObject* type, PyObject* message) {
-    Ref args = Ref::steal(PyTuple_Pack(1, message));
-    if (!args) return {};
-    return Ref::steal(PyObject_Call(type, args.get(), nullptr));
-}
-
 // str(exception) as UTF-8; the class name when even that fails.
 std::string text_of(PyObject* exception) {
     Ref text = Ref::steal(PyObject_Str(exception));
@@ -51,7 +46,27 @@ std::string text_of(PyObject* exception) {
     return std::string(data, static_cast<std::size_t>(size));
 }
 
+void raise_internal_failure(const char* what) noexcept {
+    try {
+        PendingError::internal_failure(what).restore();
+    } catch (...) {
+        PyErr_NoMemory();
+    }
+}
+
 }  // namespace
+
+void raise_escaped_exception() noexcept {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& error) {
+        raise_internal_failure(error.what());
+    } catch (...) {
+        raise_internal_failure("unknown C++ exception");
+    }
+}
 
 PendingError PendingError::new_error(PyObject* type, std::string_view message) {
     return new_error(type, new_str(message));
@@ -82,10 +97,10 @@ PendingError PendingError::internal_failure(std::string_view message) {
     return PendingError(Kind::Internal, Ref(), std::move(text));
 }
 
-PendingError PendingError::caused_by(PyObject* type, std::string_view message,
-                                     PendingError cause) {
+PendingError PendingError::caused_by(PyObject* type, std::string_view message, PendingError cause) {
     Ref text = new_str(message);
-    Ref exception = text ? make_exception(type, text.get()) : Ref();
+    Ref exception =
+        text ? Ref::steal(PyObject_CallFunctionObjArgs(type, text.get(), nullptr)) : Ref();
     if (!exception) return fetch();
     Ref cause_object = std::move(cause).into_exception();
     if (cause_object) PyException_SetCause(exception.get(), cause_object.release());
@@ -102,14 +117,15 @@ PendingError PendingError::with_argument_prefix(std::string_view name) && {
     if (kind_ == Kind::Deferred) {
         Ref text = new_str(prefix);
         if (!text) return fetch();
-        return new_error(PyExc_TypeError,
-                         Ref::steal(PyUnicode_Concat(text.get(), value_.get())));
+        return new_error(PyExc_TypeError, Ref::steal(PyUnicode_Concat(text.get(), value_.get())));
     }
     Ref original = std::move(*this).into_exception();
     if (!original) return fetch();
     Ref cause = Ref::steal(PyException_GetCause(original.get()));
     Ref text = new_str(prefix + text_of(original.get()));
-    Ref replacement = text ? make_exception(PyExc_TypeError, text.get()) : Ref();
+    Ref replacement =
+        text ? Ref::steal(PyObject_CallFunctionObjArgs(PyExc_TypeError, text.get(), nullptr))
+             : Ref();
     if (!replacement) return fetch();
     if (cause) PyException_SetCause(replacement.get(), cause.release());
     return PendingError(Kind::Fetched, Ref::borrow(PyExc_TypeError), std::move(replacement));

@@ -1,4 +1,5 @@
-// PendingError and PyResult: errors as values until the call guard.
+// PendingError and PyResult: errors as values until the call guard, the
+// wrapper of every function the interpreter calls.
 //
 // Code below an entry point never sets the interpreter's current exception and
 // leaves it set: it returns a PendingError, which the call guard hands to the
@@ -84,6 +85,53 @@ inline kav::Err<PendingError> fail(PyObject* type, std::string_view message) {
 // call reported failure.
 inline kav::Err<PendingError> fail_fetched() {
     return fail(PendingError::fetch());
+}
+// The new reference an interpreter call returned; its exception when null.
+inline PyResult<Ref> returned(Ref object) {
+    if (!object) return fail_fetched();
+    return object;
+}
+inline PyResult<Ref> returned(PyObject* object) {
+    return returned(Ref::steal(object));
+}
+
+// The call guard. No C++ exception may unwind into the interpreter, and an
+// error must become the interpreter's exception exactly once, on the way out:
+// the guard turns a failed PyResult into the current exception and the slot's
+// failure value (null or -1). Exhausted memory anywhere in the body becomes
+// MemoryError: every body converts before it stores, so the instance it works
+// on is then as it was before the call. Any other escaping C++ exception is a
+// broken invariant and is raised as the internal-failure class. Deallocation
+// entries are plain noexcept functions instead: they cannot report an error,
+// and std::terminate is the only sound answer to an exception escaping one.
+
+// Raises the exception being handled (in a catch block) as described above.
+void raise_escaped_exception() noexcept;
+
+// For entries that return an object: body() -> PyResult<Ref>.
+template <class Body>
+PyObject* guard_object(Body&& body) noexcept {
+    try {
+        PyResult<Ref> result = body();
+        if (result) return std::move(result).value().release();
+        std::move(result).error().restore();
+    } catch (...) {
+        raise_escaped_exception();
+    }
+    return nullptr;
+}
+
+// For entries that return a status: body() -> PyResult<Done>; 0 or -1.
+template <class Body>
+int guard_status(Body&& body) noexcept {
+    try {
+        PyResult<Done> result = body();
+        if (result) return 0;
+        std::move(result).error().restore();
+    } catch (...) {
+        raise_escaped_exception();
+    }
+    return -1;
 }
 
 }  // namespace kav::py

@@ -1,16 +1,24 @@
-// Ref: the single owner of one strong reference to a Python object.
+// The one way this layer includes the interpreter's headers, and Ref, the
+// single owner of one strong reference to a Python object.
 //
-// Every owned PyObject* in this layer lives in a Ref, so that each early return
-// on an error releases exactly what was taken and nothing is paired by hand.
+// The module is built once against the 3.10 stable ABI and must stay correct
+// on every later interpreter, so reference counts are changed only through the
+// exported functions Py_IncRef and Py_DecRef: the 3.10 limited headers expand
+// Py_INCREF and Py_DECREF into inline writes to ob_refcnt, whose layout later
+// interpreters are free to change. Never use those macros (nor Py_XDECREF,
+// Py_CLEAR, Py_NewRef, Py_RETURN_NONE and friends, which expand to them).
 #pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
 
 #include <string_view>
 #include <utility>
 
-#include "python_api.hpp"
-
 namespace kav::py {
 
+// Every owned PyObject* in this layer lives in a Ref, so that each early return
+// on an error releases exactly what was taken and nothing is paired by hand.
 class Ref {
   public:
     Ref() noexcept = default;
@@ -18,7 +26,7 @@ class Ref {
     static Ref steal(PyObject* object) noexcept { return Ref(object); }
     // Adds a reference to a borrowed object.
     static Ref borrow(PyObject* object) noexcept {
-        if (object != nullptr) incref(object);
+        if (object != nullptr) Py_IncRef(object);
         return Ref(object);
     }
 
@@ -30,7 +38,7 @@ class Ref {
     Ref(const Ref&) = delete;
     Ref& operator=(const Ref&) = delete;
     ~Ref() {
-        if (object_ != nullptr) decref(object_);
+        if (object_ != nullptr) Py_DecRef(object_);
     }
 
     PyObject* get() const noexcept { return object_; }

@@ -1,74 +1,60 @@
-// The enumeration classes: member objects, repr, int() and comparison.
-#include "types_enums.hpp"
-
-#include <algorithm>
+// The enumeration classes (see classes.hpp): member objects, repr, int() and
+// comparison.
 #include <array>
 #include <cstddef>
 #include <string>
 #include <string_view>
 
-#include "binding_conventions.hpp"
+#include "classes.hpp"
+#include "first_use.hpp"
+#include "slot_entries.hpp"
 
 namespace kav::py {
 
 namespace {
 
-// The Python side of each enumeration; its members come from kav::kEnumRows.
+// The member objects in code order, written once while the class is created,
+// before its type object is handed out.
 template <class Enum>
-struct EnumTraits;
+std::array<PyObject*, kav::kEnumRows<Enum>.size()> member_objects;
 
-template <>
-struct EnumTraits<kav::KAVAircraftType> {
-    static constexpr std::string_view name = "KAVAircraftType";
-    static constexpr const char* doc = "Categories of aircraft identified in the KAV network.";
-};
-
-template <>
-struct EnumTraits<kav::KAVAddressType> {
-    static constexpr std::string_view name = "KAVAddressType";
-    static constexpr const char* doc =
-        "The scheme utilized to format and route the beacon address.";
-};
-
-template <>
-struct EnumTraits<kav::KAVAPRSProtocol> {
-    static constexpr std::string_view name = "KAVAPRSProtocol";
-    static constexpr const char* doc =
-        "The protocol format used by the beacon over the APRS network.";
-};
-
-// The class attribute names of the members, in code order.
+// A failed step of adding the members becomes a RuntimeError naming the
+// step, caused by the failure: 3.13, for one, reports a failed insertion into
+// a class's dict as AttributeError. Exhausted memory needs no naming and
+// passes unchanged.
 template <class Enum>
-constexpr auto kPythonNames = [] {
-    std::array<const char*, kav::kEnumRows<Enum>.size()> names{};
-    for (std::size_t i = 0; i < names.size(); ++i) names[i] = kav::kEnumRows<Enum>[i].python_name;
-    return names;
-}();
-
-// The binding class of one enumeration (see instance.hpp).
-template <class Enum>
-struct EnumClass {
-    using Value = Enum;
-    using Traits = EnumTraits<Enum>;
-    static constexpr std::string_view name = Traits::name;
-    // The first member, whose code is 0.
-    static Value blank() noexcept { return kav::kAllMembers<Enum>[0]; }
-    static PyResult<PyTypeObject*> type();
-};
-
-// The member's position in its class's table, which orders its class attributes.
-template <class Enum>
-std::size_t member_index(Enum value) noexcept {
-    const auto& members = kav::kAllMembers<Enum>;
-    return static_cast<std::size_t>(std::find(members.begin(), members.end(), value) -
-                                    members.begin());
+PendingError step_failed(std::string_view step, PendingError cause) {
+    if (cause.is_exactly(PyExc_MemoryError)) return cause;
+    std::string message = "An error occurred while initializing `";
+    message += EnumClass<Enum>::name;
+    message += '.';
+    message += step;
+    message += '`';
+    return PendingError::caused_by(PyExc_RuntimeError, message, std::move(cause));
 }
 
-// A new member object for position `index`, of `type`, which is passed in
-// because the type object is still under construction.
+// Every member object is made before any is set as a class attribute, so that
+// the class has all its members or the creation fails.
 template <class Enum>
-PyResult<Ref> make_member(PyTypeObject* type, std::size_t index) {
-    return new_instance<EnumClass<Enum>>(type, [index] { return kav::kAllMembers<Enum>[index]; });
+PyResult<Done> add_members(PyTypeObject* type) {
+    const auto& rows = kav::kEnumRows<Enum>;
+    std::array<Ref, rows.size()> members;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        PyResult<Ref> member =
+            new_instance<EnumClass<Enum>>(type, [&row = rows[i]] { return row.member; });
+        if (!member) return fail(step_failed<Enum>(rows[i].python_name, std::move(member).error()));
+        members[i] = std::move(member).value();
+    }
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (PyObject_SetAttrString(reinterpret_cast<PyObject*>(type), rows[i].python_name,
+                                   members[i].get()) < 0) {
+            return fail(step_failed<Enum>("__dict__", PendingError::fetch()));
+        }
+    }
+    // The class attributes and this table keep the members for the life of
+    // the process, whatever Python code later binds to those names.
+    for (std::size_t i = 0; i < rows.size(); ++i) member_objects<Enum>[i] = members[i].release();
+    return done;
 }
 
 template <class Enum>
@@ -76,16 +62,8 @@ PyObject* int_entry(PyObject* self) noexcept {
     return guard_object([&]() -> PyResult<Ref> {
         InstanceOf<EnumClass<Enum>>& member = instance_of<EnumClass<Enum>>(self);
         KAV_PY_TRY_ASSIGN(SharedBorrow borrow, SharedBorrow::take(member.borrow));
-        Ref result = Ref::steal(PyLong_FromLong(kav::code(member.value)));
-        if (!result) return fail_fetched();
-        return result;
+        return returned(PyLong_FromLong(kav::code(member.value)));
     });
-}
-
-PyObject* equality_result(bool equal, int op) noexcept {
-    if (op == Py_EQ) return new_bool(equal);
-    if (op == Py_NE) return new_bool(!equal);
-    return new_not_implemented();
 }
 
 // A member equals a member of its own class with the same code, and any
@@ -96,73 +74,52 @@ PyObject* richcompare_entry(PyObject* self, PyObject* other, int op) noexcept {
     return guard_object([&]() -> PyResult<Ref> {
         InstanceOf<EnumClass<Enum>>& left = instance_of<EnumClass<Enum>>(self);
         SharedBorrow left_borrow = SharedBorrow::try_take(left.borrow);
-        if (!left_borrow) return Ref::steal(new_not_implemented());
+        if (!left_borrow) return Ref::borrow(Py_NotImplemented);
         const long long code = kav::code(left.value);
         if (Py_TYPE(other) == Py_TYPE(self)) {
             InstanceOf<EnumClass<Enum>>& right = instance_of<EnumClass<Enum>>(other);
             SharedBorrow right_borrow = SharedBorrow::try_take(right.borrow);
-            if (!right_borrow) return Ref::steal(new_not_implemented());
-            return Ref::steal(equality_result(code == kav::code(right.value), op));
+            if (!right_borrow) return Ref::borrow(Py_NotImplemented);
+            return equality_result(code == kav::code(right.value), op);
         }
         // long long is pointer-sized on every platform this module builds for.
         static_assert(sizeof(long long) == sizeof(Py_ssize_t));
         const long long number = PyLong_AsLongLong(other);
         if (number == -1 && PyErr_Occurred() != nullptr) {
             PyErr_Clear();
-            return Ref::steal(new_not_implemented());
+            return Ref::borrow(Py_NotImplemented);
         }
-        return Ref::steal(equality_result(code == number, op));
+        return equality_result(code == number, op);
     });
-}
-
-template <class Enum>
-LazyType& lazy_type() {
-    using Traits = EnumTraits<Enum>;
-    static PyType_Slot slots[] = {
-        {Py_tp_alloc, reinterpret_cast<void*>(&alloc_entry<EnumClass<Enum>>)},
-        {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc_entry<EnumClass<Enum>>)},
-        {Py_tp_doc, const_cast<char*>(Traits::doc)},
-        {Py_tp_repr, reinterpret_cast<void*>(&repr_entry<EnumClass<Enum>>)},
-        {Py_tp_richcompare, reinterpret_cast<void*>(&richcompare_entry<Enum>)},
-        {Py_nb_int, reinterpret_cast<void*>(&int_entry<Enum>)},
-        {0, nullptr},
-    };
-    static PyType_Spec spec =
-        instance_spec<EnumClass<Enum>>(slots, Py_TPFLAGS_DISALLOW_INSTANTIATION);
-    static LazyType type(Traits::name, spec,
-                         ClassAttributes{kPythonNames<Enum>, &make_member<Enum>});
-    return type;
-}
-
-template <class Enum>
-PyResult<PyTypeObject*> EnumClass<Enum>::type() {
-    return lazy_type<Enum>().get();
 }
 
 }  // namespace
 
-template <class Enum>
-PyResult<PyTypeObject*> enum_type() {
-    return EnumClass<Enum>::type();
+template <kav::Enumeration Enum>
+PyResult<PyTypeObject*> EnumClass<Enum>::type() {
+    static PyType_Slot slots[] = {
+        {Py_tp_alloc, reinterpret_cast<void*>(&alloc_entry<EnumClass>)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc_entry<EnumClass>)},
+        {Py_tp_doc, const_cast<char*>(kEnumText<Enum>.doc)},
+        {Py_tp_repr, reinterpret_cast<void*>(&repr_entry<EnumClass>)},
+        {Py_tp_richcompare, reinterpret_cast<void*>(&richcompare_entry<Enum>)},
+        {Py_nb_int, reinterpret_cast<void*>(&int_entry<Enum>)},
+        {0, nullptr},
+    };
+    static PyType_Spec spec = instance_spec<EnumClass>(slots, Py_TPFLAGS_DISALLOW_INSTANTIATION);
+    static LazyType lazy(name, spec, &add_members<Enum>);
+    return lazy.get();
 }
 
-template <class Enum>
-PyResult<Ref> enum_member(Enum value) {
-    return lazy_type<Enum>().attribute_value(member_index(value));
+template <kav::Enumeration Enum>
+PyResult<Ref> EnumClass<Enum>::member(Enum value) {
+    KAV_PY_TRY(type());
+    return Ref::borrow(member_objects<Enum>[static_cast<std::size_t>(&kav::row_of(value) -
+                                                                     kav::kEnumRows<Enum>.data())]);
 }
 
-template <class Enum>
-PyResult<Enum> enum_from_object(PyObject* object) {
-    return read_argument<EnumClass<Enum>>(object);
-}
-
-#define KAV_PY_DEFINE_ENUM(Enum)                          \
-    template PyResult<PyTypeObject*> enum_type<Enum>();   \
-    template PyResult<Ref> enum_member<Enum>(Enum value); \
-    template PyResult<Enum> enum_from_object<Enum>(PyObject * object);
-KAV_PY_DEFINE_ENUM(kav::KAVAircraftType)
-KAV_PY_DEFINE_ENUM(kav::KAVAddressType)
-KAV_PY_DEFINE_ENUM(kav::KAVAPRSProtocol)
-#undef KAV_PY_DEFINE_ENUM
+template struct EnumClass<kav::KAVAircraftType>;
+template struct EnumClass<kav::KAVAddressType>;
+template struct EnumClass<kav::KAVAPRSProtocol>;
 
 }  // namespace kav::py

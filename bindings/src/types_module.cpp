@@ -1,12 +1,7 @@
 // The module kav_aprs_parser_pyo3 (multi-phase initialisation): its one
 // execution step fills it with the parse function and the seven classes.
-#include <string>
-
-#include "binding_conventions.hpp"
-#include "types_aircraft_beacon.hpp"
-#include "types_enums.hpp"
-#include "types_identifiers.hpp"
-#include "types_parse_function.hpp"
+#include "classes.hpp"
+#include "converters.hpp"
 
 namespace kav::py {
 
@@ -30,26 +25,18 @@ PyResult<Done> add(PyObject* module, std::string_view name, PyObject* object) {
     Ref name_object = new_str(name);
     if (!name_object) return fail_fetched();
     KAV_PY_TRY_ASSIGN(Ref names, public_names(module));
-    // Appending to a list fails only when memory is gone, which the caller
-    // hears of as the MemoryError it is; any other failure breaks the rules of
-    // lists.
-    if (PyList_Append(names.get(), name_object.get()) < 0) {
-        PendingError error = PendingError::fetch();
-        if (error.is_exactly(PyExc_MemoryError)) return fail(std::move(error));
-        return fail(PendingError::internal_failure("could not append __name__ to __all__"));
+    if (PyList_Append(names.get(), name_object.get()) < 0 ||
+        PyObject_SetAttr(module, name_object.get(), object) < 0) {
+        return fail_fetched();
     }
-    if (PyObject_SetAttr(module, name_object.get(), object) < 0) return fail_fetched();
     return done;
 }
 
-// A class, under its own __name__.
-PyResult<Done> add_class(PyObject* module, PyResult<PyTypeObject*> type) {
-    if (!type) return fail(std::move(type).error());
-    PyObject* object = reinterpret_cast<PyObject*>(type.value());
-    Ref name = Ref::steal(PyObject_GetAttrString(object, "__name__"));
-    if (!name) return fail_fetched();
-    KAV_PY_TRY_ASSIGN(std::string text, to_text(name.get()));
-    return add(module, text, object);
+// A class, under its own name.
+template <class Class>
+PyResult<Done> add_class(PyObject* module) {
+    KAV_PY_TRY_ASSIGN(PyTypeObject * type, Class::type());
+    return add(module, Class::name, reinterpret_cast<PyObject*>(type));
 }
 
 // Additions in the order __all__ lists them.
@@ -59,13 +46,13 @@ PyResult<Done> fill_module(PyObject* module) {
     }
     KAV_PY_TRY_ASSIGN(Ref parse_function, new_parse_function(module));
     KAV_PY_TRY(add(module, kParseFunctionName, parse_function.get()));
-    KAV_PY_TRY(add_class(module, AircraftBeaconClass::type()));
-    KAV_PY_TRY(add_class(module, ICAOAddressClass::type()));
-    KAV_PY_TRY(add_class(module, enum_type<kav::KAVAddressType>()));
-    KAV_PY_TRY(add_class(module, enum_type<kav::KAVAircraftType>()));
-    KAV_PY_TRY(add_class(module, enum_type<kav::KAVAPRSProtocol>()));
-    KAV_PY_TRY(add_class(module, KAVBeaconIDClass::type()));
-    KAV_PY_TRY(add_class(module, KAVIDPrefixClass::type()));
+    KAV_PY_TRY(add_class<AircraftBeaconClass>(module));
+    KAV_PY_TRY(add_class<ICAOAddressClass>(module));
+    KAV_PY_TRY(add_class<EnumClass<kav::KAVAddressType>>(module));
+    KAV_PY_TRY(add_class<EnumClass<kav::KAVAircraftType>>(module));
+    KAV_PY_TRY(add_class<EnumClass<kav::KAVAPRSProtocol>>(module));
+    KAV_PY_TRY(add_class<KAVBeaconIDClass>(module));
+    KAV_PY_TRY(add_class<KAVIDPrefixClass>(module));
     return done;
 }
 

@@ -1,18 +1,18 @@
 // parse_kav_aprs_aircraft_beacon: one beacon line, given as bytes or any
 // sequence of byte values, into an AircraftBeacon, or a ValueError carrying
 // the parse error's text.
-#include "types_parse_function.hpp"
-
 #include <algorithm>
 #include <array>
 #include <string>
 #include <string_view>
 #include <utility>
 
+#include "arg_matching.hpp"
 #include "beacon_errors.hpp"
-#include "binding_conventions.hpp"
+#include "classes.hpp"
+#include "first_use.hpp"
+#include "instance.hpp"
 #include "parse.hpp"
-#include "types_aircraft_beacon.hpp"
 
 namespace kav::py {
 
@@ -40,13 +40,6 @@ constexpr Signature kSignature{"", kParseFunctionName, kParameters};
 // A sequence's length only sizes the first allocation. Beacon lines are short,
 // and a __len__ that reports an absurd size must not make the call reserve it.
 constexpr Py_ssize_t kMostBytesReservedAhead = 1 << 16;
-
-// collections.abc.Sequence, named in the message for an unusable input; the
-// import happens only the first time such an input arrives.
-PyResult<PyObject*> sequence_class() {
-    static OnceCache<PyObject*> cache;
-    return imported_attribute(cache, "collections.abc", "Sequence");
-}
 
 PyResult<std::string> collect_byte_values(PyObject* sequence) {
     std::string bytes;
@@ -81,7 +74,11 @@ PyResult<std::string> copied_line_bytes(PyObject* input) {
     // an encoding.
     if (PyUnicode_Check(input)) return fail(PyExc_TypeError, "Can't extract `str` to `Vec`");
     if (PySequence_Check(input)) return collect_byte_values(input);
-    KAV_PY_TRY_ASSIGN(PyObject * sequence, sequence_class());
+    // Anything else is refused naming collections.abc.Sequence, imported the
+    // first time such an input arrives.
+    static OnceCache<PyObject*> sequence_class;
+    KAV_PY_TRY_ASSIGN(PyObject * sequence,
+                      imported_attribute(sequence_class, "collections.abc", "Sequence"));
     return fail(type_mismatch(input, sequence));
 }
 
@@ -145,10 +142,7 @@ PyResult<Ref> new_parse_function(PyObject* module) {
     Ref module_name = Ref::steal(PyModule_GetNameObject(module));
     if (!module_name) return fail_fetched();
     // No self: the function does not hold the module, and its __self__ is None.
-    Ref function =
-        Ref::steal(PyCMethod_New(&parse_method, nullptr, module_name.get(), nullptr));
-    if (!function) return fail_fetched();
-    return function;
+    return returned(PyCMethod_New(&parse_method, nullptr, module_name.get(), nullptr));
 }
 
 }  // namespace kav::py
