@@ -14,8 +14,16 @@ from kav_aprs import _native
 
 COMMAND = pathlib.Path(sys.executable).with_name("kav-aprs")
 VALID = b"X1>KAFLR,qAS,RX1:/123456h4630.00N/00830.00E'090/050/A=001000 id06ABCDEF"
+
+
+def batches(lines):
+    return [kav_aprs.decode((VALID.replace(b"X1", f"C{i}".encode()) + b"\n") * lines) for i in range(4)]
+
+
 # Large enough that a batch's text passes the writer's spill size while it waits.
-BATCHES = [kav_aprs.decode((VALID.replace(b"X1", f"C{i}".encode()) + b"\n") * 3000) for i in range(4)]
+BATCHES = batches(3000)
+# A batch whose JSON lines pass what a thread keeps ahead of its turn: it waits midway.
+BEYOND_AHEAD_LINES = 60_000
 
 
 def written(tmp_path, write_all):
@@ -56,21 +64,24 @@ def in_threads(calls):
     return errors
 
 
+@pytest.mark.parametrize("lines", [3000, BEYOND_AHEAD_LINES])
 @pytest.mark.parametrize("write", [write_json, write_csv])
-def test_threads_write_in_the_order_of_their_turns(tmp_path, write):
+def test_threads_write_in_the_order_of_their_turns(tmp_path, write, lines):
+    given = BATCHES if lines == 3000 else batches(lines)
+
     def one_thread(fd):
-        for i, batch in enumerate(BATCHES):
+        for i, batch in enumerate(given):
             write(batch, fd, i == 0)
 
     def threads(fd):
-        turns = [_native.WriteTurn() for _ in BATCHES]
-        errors = in_threads([lambda i=i: write(BATCHES[i], fd, i == 0, turns[i - 1] if i else None, turns[i])
-                             for i in range(len(BATCHES))])
-        assert errors == [None] * len(BATCHES)
+        turns = [_native.WriteTurn() for _ in given]
+        errors = in_threads([lambda i=i: write(given[i], fd, i == 0, turns[i - 1] if i else None, turns[i])
+                             for i in range(len(given))])
+        assert errors == [None] * len(given)
 
     in_order = written(tmp_path, one_thread)
     assert written(tmp_path, threads) == in_order
-    assert in_order.count(b"\n") == 3000 * len(BATCHES) + (write is write_csv)
+    assert in_order.count(b"\n") == lines * len(given) + (write is write_csv)
 
 
 @pytest.mark.parametrize("withdrawn", [0, 1, 2])

@@ -37,10 +37,13 @@ StartDecoding = Callable[[_chunks.Chunk, int], "concurrent.futures.Future[Decode
 NAME = "kav-aprs decode"
 # Bytes of input decoded at a time. A Parquet batch is a row group, which
 # readers want large; JSON lines and CSV go faster in batches whose columns and
-# text stay in the cache while they are rendered, above all when several
-# threads each hold one.
+# text stay in the cache while they are rendered. Threads each render a whole
+# batch before their turn to write it, so theirs are smaller still: the writes
+# of one file are serial in the kernel, and the first and last batches, which
+# no other thread's work overlaps, are short.
 PARQUET_BATCH_BYTES = 8 << 20
 TEXT_BATCH_BYTES = 2 << 20
+THREAD_TEXT_BATCH_BYTES = 1 << 20
 
 # What reading a damaged or vanished input raises: the system's errors,
 # and the decompressors' own for truncated or corrupt data.
@@ -95,7 +98,7 @@ def add_parser(subparsers: Any, epilog: str) -> argparse.ArgumentParser:
     parser.add_argument("--batch-bytes", type=_positive, metavar="BYTES",
                         help="bytes of input decoded at a time (default: "
                              f"{PARQUET_BATCH_BYTES} for parquet, one row group each, "
-                             f"{TEXT_BATCH_BYTES} otherwise)")
+                             f"{TEXT_BATCH_BYTES} otherwise, {THREAD_TEXT_BATCH_BYTES} with --jobs 2 or more)")
     parser.add_argument("-q", "--quiet", action="store_true",
                         help="no progress line and no summary")
     parser.set_defaults(run=run, parser=parser)
@@ -188,10 +191,16 @@ def _decoded_in_order(chunks: Iterator[_chunks.Chunk], start: StartDecoding, job
         raise failure
 
 
+def _default_batch_bytes(args: argparse.Namespace) -> int:
+    if args.format == "parquet":
+        return PARQUET_BATCH_BYTES
+    return THREAD_TEXT_BATCH_BYTES if args.jobs > 1 else TEXT_BATCH_BYTES
+
+
 def _batches(stream: IO[bytes], args: argparse.Namespace,
              start: StartDecoding | None) -> Iterator[Decoded]:
     with _sources.open_lines(stream) as reader:
-        batch_bytes = args.batch_bytes or (PARQUET_BATCH_BYTES if args.format == "parquet" else TEXT_BATCH_BYTES)
+        batch_bytes = args.batch_bytes or _default_batch_bytes(args)
         chunks = _chunks.whole_lines(reader, batch_bytes)
         if start is None:
             line_number = 1
