@@ -60,7 +60,10 @@ void BlockPool::give_back(void* block, std::size_t bytes) noexcept {
     const std::size_t size = mapped_bytes(bytes);
     {
         const std::lock_guard lock(mutex_);
-        if (size <= max_kept_bytes_) {
+        // A block over a quarter of the limit is not kept: a table's rare
+        // huge one (room for the error texts of a whole buffer of failures,
+        // hardly touched) would push out the many that the next table wants.
+        if (size <= max_kept_bytes_ / 4) {
             while (n_kept_ > 0 &&
                    (n_kept_ == kMaxKeptBlocks || kept_bytes_ + size > max_kept_bytes_)) {
                 drop_oldest();
@@ -91,9 +94,11 @@ std::size_t BlockPool::kept_blocks() const noexcept {
 }
 
 BlockPool& column_block_pool() noexcept {
-    // Enough for the tables of a few chunks of a stream; reached only by
+    // Enough for the tables of two or three 64 MiB buffers (about 100 MiB of
+    // blocks each, half of it touched), as a Dask worker holds while the next
+    // range is decoded, and for many chunks of a stream; reached only by
     // blocks freed and not yet taken again.
-    static constexpr std::size_t kMaxKeptBytes = std::size_t{48} << 20;
+    static constexpr std::size_t kMaxKeptBytes = std::size_t{256} << 20;
     static BlockPool* const pool = new BlockPool(kMaxKeptBytes);
     return *pool;
 }

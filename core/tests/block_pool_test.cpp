@@ -55,20 +55,47 @@ INSTANTIATE_TEST_SUITE_P(
                     ReuseCase{"larger", 2 * kMiB, 2 * kMiB + 4096, false}), test::CaseName{});
 
 TEST(BlockPool, KeepsNoMoreThanItsLimitDroppingTheOldestFirst) {
-    BlockPool pool(3 * kMiB);
-    void* first = pool.take(kMiB);
-    void* second = pool.take(kMiB);
-    void* third = pool.take(2 * kMiB);
-    pool.give_back(first, kMiB);
-    pool.give_back(second, kMiB);
-    pool.give_back(third, 2 * kMiB);  // makes room by dropping `first`
-    EXPECT_EQ(pool.kept_bytes(), 3 * kMiB);
-    EXPECT_EQ(pool.kept_blocks(), 2u);
-    void* big = pool.take(4 * kMiB);
-    pool.give_back(big, 4 * kMiB);  // over the limit on its own: not kept
-    EXPECT_EQ(pool.kept_bytes(), 3 * kMiB);
-    EXPECT_EQ(pool.take(kMiB), second);
+    BlockPool pool(4 * kMiB);
+    std::vector<void*> blocks;
+    for (int i = 0; i < 5; ++i) blocks.push_back(pool.take(kMiB));
+    for (void* block : blocks) pool.give_back(block, kMiB);  // the fifth drops the first
+    EXPECT_EQ(pool.kept_bytes(), 4 * kMiB);
+    EXPECT_EQ(pool.kept_blocks(), 4u);
+    EXPECT_EQ(pool.take(kMiB), blocks[1]);
 }
+
+struct KeptSizeCase {
+    const char* name;
+    std::size_t limit;
+    std::size_t block;
+    bool kept;
+};
+
+void PrintTo(const KeptSizeCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class KeptSize : public testing::TestWithParam<KeptSizeCase> {};
+
+// A block too large to keep is unmapped and leaves the kept ones alone.
+TEST_P(KeptSize, KeepsBlocksUpToAQuarterOfTheLimit) {
+    const KeptSizeCase& c = GetParam();
+    BlockPool pool(c.limit);
+    void* small = pool.take(BlockPool::kSmallestBlock);
+    pool.give_back(small, BlockPool::kSmallestBlock);
+    void* block = pool.take(c.block);
+    pool.give_back(block, c.block);
+    EXPECT_EQ(pool.kept_blocks(), c.kept ? 2u : 1u);
+    EXPECT_EQ(pool.kept_bytes(), BlockPool::kSmallestBlock + (c.kept ? c.block : 0));
+    EXPECT_EQ(pool.take(BlockPool::kSmallestBlock), small);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, KeptSize,
+    testing::Values(KeptSizeCase{"a_quarter", 16 * kMiB, 4 * kMiB, true},
+                    KeptSizeCase{"a_page_over_a_quarter", 16 * kMiB, 4 * kMiB + 4096, false},
+                    KeptSizeCase{"over_the_limit", 16 * kMiB, 32 * kMiB, false}),
+    test::CaseName{});
 
 TEST(BlockPool, KeepsAtMostItsCountOfBlocks) {
     BlockPool pool(1024 * kMiB);
