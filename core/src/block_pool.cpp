@@ -3,6 +3,9 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <bit>
+
 namespace kav {
 namespace {
 
@@ -11,10 +14,14 @@ std::size_t page_size() noexcept {
     return size;
 }
 
-// What a block of `bytes` spans: whole pages.
+// What a block of `bytes` spans: whole pages, in steps of an eighth of the
+// power of two at or below it. Tables of nearly the same size thus ask for
+// blocks of the same sizes: the last range of a file, a little shorter than
+// the others, would otherwise leave blocks that none of the full ranges after
+// it can take. The pages past `bytes` are never touched, so cost no memory.
 std::size_t mapped_bytes(std::size_t bytes) noexcept {
-    const std::size_t page = page_size();
-    return (bytes + page - 1) / page * page;
+    const std::size_t step = std::max(page_size(), std::bit_floor(bytes) / 8);
+    return (bytes + step - 1) / step * step;
 }
 
 }  // namespace
