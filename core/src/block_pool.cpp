@@ -101,11 +101,11 @@ std::size_t BlockPool::kept_blocks() const noexcept {
 }
 
 BlockPool& column_block_pool() noexcept {
-    // Enough for the tables of two or three 64 MiB buffers (about 100 MiB of
-    // blocks each, half of it touched), as a Dask worker holds while the next
-    // range is decoded, and for many chunks of a stream; reached only by
-    // blocks freed and not yet taken again.
-    static constexpr std::size_t kMaxKeptBytes = std::size_t{256} << 20;
+    // Enough for the tables of three or four 64 MiB buffers (about 100 MiB of
+    // blocks each, half of it touched), which a Dask worker may free two at a
+    // time while it decodes the next ranges, and for many chunks of a stream;
+    // reached only by blocks freed and not yet taken again.
+    static constexpr std::size_t kMaxKeptBytes = std::size_t{384} << 20;
     static BlockPool* const pool = new BlockPool(kMaxKeptBytes);
     return *pool;
 }

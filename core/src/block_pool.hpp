@@ -44,7 +44,7 @@ class BlockPool {
         void* address = nullptr;
         std::size_t bytes = 0;
     };
-    static constexpr std::size_t kMaxKeptBlocks = 64;
+    static constexpr std::size_t kMaxKeptBlocks = 128;
 
     void drop_oldest() noexcept;  // with mutex_ held
 

@@ -106,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(BlockPool, KeepsAtMostItsCountOfBlocks) {
     BlockPool pool(1024 * kMiB);
     std::vector<void*> blocks;
-    for (int i = 0; i < 100; ++i) blocks.push_back(pool.take(BlockPool::kSmallestBlock));
+    for (int i = 0; i < 300; ++i) blocks.push_back(pool.take(BlockPool::kSmallestBlock));
     for (void* block : blocks) pool.give_back(block, BlockPool::kSmallestBlock);
     EXPECT_LT(pool.kept_blocks(), blocks.size());
     EXPECT_EQ(pool.kept_bytes(), pool.kept_blocks() * BlockPool::kSmallestBlock);
