@@ -28,7 +28,7 @@ with numbers starting at 1 and reports how many lines it held; a small task
 per range adds the counts of the ranges before it to its numbers. Counting
 the line ends before each range instead would read every file about
 (number of ranges / 2) times over; a separate counting pass would read it
-twice. Carrying costs two tiny tasks per range and no extra reading. It is
+twice. Carrying costs two small tasks per range and no extra reading. It is
 also why the frame is built from delayed tasks (``from_delayed``) and not with
 ``from_map``, whose partitions cannot take inputs from other tasks. The keys
 are not derived from the arguments: a file rewritten in place must not be
