@@ -3,6 +3,9 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <bit>
+
 namespace kav {
 namespace {
 
@@ -11,10 +14,14 @@ std::size_t page_size() noexcept {
     return size;
 }
 
-// What a block of `bytes` spans: whole pages.
+// What a block of `bytes` spans: whole pages, in steps of an eighth of the
+// power of two at or below it. Tables of nearly the same size thus ask for
+// blocks of the same sizes: the last range of a file, a little shorter than
+// the others, would otherwise leave blocks that none of the full ranges after
+// it can take. The pages past `bytes` are never touched, so cost no memory.
 std::size_t mapped_bytes(std::size_t bytes) noexcept {
-    const std::size_t page = page_size();
-    return (bytes + page - 1) / page * page;
+    const std::size_t step = std::max(page_size(), std::bit_floor(bytes) / 8);
+    return (bytes + step - 1) / step * step;
 }
 
 }  // namespace
@@ -60,7 +67,10 @@ void BlockPool::give_back(void* block, std::size_t bytes) noexcept {
     const std::size_t size = mapped_bytes(bytes);
     {
         const std::lock_guard lock(mutex_);
-        if (size <= max_kept_bytes_) {
+        // A block over a quarter of the limit is not kept: a table's rare
+        // huge one (room for the error texts of a whole buffer of failures,
+        // hardly touched) would push out the many that the next table wants.
+        if (size <= max_kept_bytes_ / 4) {
             while (n_kept_ > 0 &&
                    (n_kept_ == kMaxKeptBlocks || kept_bytes_ + size > max_kept_bytes_)) {
                 drop_oldest();
@@ -91,9 +101,11 @@ std::size_t BlockPool::kept_blocks() const noexcept {
 }
 
 BlockPool& column_block_pool() noexcept {
-    // Enough for the tables of a few chunks of a stream; reached only by
-    // blocks freed and not yet taken again.
-    static constexpr std::size_t kMaxKeptBytes = std::size_t{48} << 20;
+    // Enough for the tables of three or four 64 MiB buffers (about 100 MiB of
+    // blocks each, half of it touched), which a Dask worker may free two at a
+    // time while it decodes the next ranges, and for many chunks of a stream;
+    // reached only by blocks freed and not yet taken again.
+    static constexpr std::size_t kMaxKeptBytes = std::size_t{384} << 20;
     static BlockPool* const pool = new BlockPool(kMaxKeptBytes);
     return *pool;
 }

@@ -33,7 +33,7 @@ class BlockPool {
     void* take(std::size_t bytes);
     // Returns a block that take(bytes) gave, from any thread. It is kept for
     // reuse while the pool's limit allows (the oldest kept ones make room),
-    // else unmapped.
+    // unless it is over a quarter of the limit; else unmapped.
     void give_back(void* block, std::size_t bytes) noexcept;
 
     std::size_t kept_bytes() const noexcept;
@@ -44,7 +44,7 @@ class BlockPool {
         void* address = nullptr;
         std::size_t bytes = 0;
     };
-    static constexpr std::size_t kMaxKeptBlocks = 64;
+    static constexpr std::size_t kMaxKeptBlocks = 128;
 
     void drop_oldest() noexcept;  // with mutex_ held
 

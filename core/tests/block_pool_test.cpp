@@ -23,6 +23,7 @@ struct ReuseCase {
     std::size_t freed;
     std::size_t asked;
     bool reused;
+    std::size_t kept;  // after both blocks are given back
 };
 
 void PrintTo(const ReuseCase& c, std::ostream* out) {
@@ -43,37 +44,69 @@ TEST_P(BlockReuse, TakesAFreedBlockOnlyWhenItFitsWithLittleWaste) {
     EXPECT_EQ(pool.kept_blocks(), c.reused ? 0u : 1u);
     pool.give_back(taken, c.asked);
     // Each block comes back by the size it was taken with, trimmed or not.
-    EXPECT_EQ(pool.kept_bytes(), c.reused ? c.asked : c.freed + c.asked);
+    EXPECT_EQ(pool.kept_bytes(), c.kept);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Sizes, BlockReuse,
-    testing::Values(ReuseCase{"same_size", 2 * kMiB, 2 * kMiB, true},
-                    ReuseCase{"a_little_smaller", 2 * kMiB, 2 * kMiB - 4096, true},
-                    ReuseCase{"a_quarter_smaller", 4 * kMiB, 3 * kMiB, true},
-                    ReuseCase{"less_than_three_quarters", 4 * kMiB, 2 * kMiB, false},
-                    ReuseCase{"larger", 2 * kMiB, 2 * kMiB + 4096, false}), test::CaseName{});
+    testing::Values(ReuseCase{"same_size", 2 * kMiB, 2 * kMiB, true, 2 * kMiB},
+                    ReuseCase{"a_little_smaller", 2 * kMiB, 2 * kMiB - 4096, true, 2 * kMiB},
+                    ReuseCase{"a_quarter_smaller", 4 * kMiB, 3 * kMiB, true, 3 * kMiB},
+                    ReuseCase{"less_than_three_quarters", 4 * kMiB, 2 * kMiB, false, 6 * kMiB},
+                    // Blocks go by eighths of an octave: 2 MiB and a page takes 2.25 MiB.
+                    ReuseCase{"larger", 2 * kMiB, 2 * kMiB + 4096, false, 4 * kMiB + kMiB / 4},
+                    // The columns of a file's last range, a little shorter, serve a full range after it.
+                    ReuseCase{"larger_within_the_same_eighth", 8 * kMiB - kMiB / 8, 8 * kMiB, true,
+                              8 * kMiB}),
+    test::CaseName{});
 
 TEST(BlockPool, KeepsNoMoreThanItsLimitDroppingTheOldestFirst) {
-    BlockPool pool(3 * kMiB);
-    void* first = pool.take(kMiB);
-    void* second = pool.take(kMiB);
-    void* third = pool.take(2 * kMiB);
-    pool.give_back(first, kMiB);
-    pool.give_back(second, kMiB);
-    pool.give_back(third, 2 * kMiB);  // makes room by dropping `first`
-    EXPECT_EQ(pool.kept_bytes(), 3 * kMiB);
-    EXPECT_EQ(pool.kept_blocks(), 2u);
-    void* big = pool.take(4 * kMiB);
-    pool.give_back(big, 4 * kMiB);  // over the limit on its own: not kept
-    EXPECT_EQ(pool.kept_bytes(), 3 * kMiB);
-    EXPECT_EQ(pool.take(kMiB), second);
+    BlockPool pool(4 * kMiB);
+    std::vector<void*> blocks;
+    for (int i = 0; i < 5; ++i) blocks.push_back(pool.take(kMiB));
+    for (void* block : blocks) pool.give_back(block, kMiB);  // the fifth drops the first
+    EXPECT_EQ(pool.kept_bytes(), 4 * kMiB);
+    EXPECT_EQ(pool.kept_blocks(), 4u);
+    EXPECT_EQ(pool.take(kMiB), blocks[1]);
 }
+
+struct KeptSizeCase {
+    const char* name;
+    std::size_t limit;
+    std::size_t block;
+    bool kept;
+};
+
+void PrintTo(const KeptSizeCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class KeptSize : public testing::TestWithParam<KeptSizeCase> {};
+
+// A block too large to keep is unmapped and leaves the kept ones alone.
+TEST_P(KeptSize, KeepsBlocksUpToAQuarterOfTheLimit) {
+    const KeptSizeCase& c = GetParam();
+    BlockPool pool(c.limit);
+    void* small = pool.take(BlockPool::kSmallestBlock);
+    pool.give_back(small, BlockPool::kSmallestBlock);
+    void* block = pool.take(c.block);
+    pool.give_back(block, c.block);
+    EXPECT_EQ(pool.kept_blocks(), c.kept ? 2u : 1u);
+    EXPECT_EQ(pool.kept_bytes(), BlockPool::kSmallestBlock + (c.kept ? c.block : 0));
+    EXPECT_EQ(pool.take(BlockPool::kSmallestBlock), small);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, KeptSize,
+    testing::Values(KeptSizeCase{"a_quarter", 16 * kMiB, 4 * kMiB, true},
+                    KeptSizeCase{"a_page_over_a_quarter", 16 * kMiB, 4 * kMiB + 4096, false},
+                    KeptSizeCase{"over_the_limit", 16 * kMiB, 32 * kMiB, false}),
+    test::CaseName{});
 
 TEST(BlockPool, KeepsAtMostItsCountOfBlocks) {
     BlockPool pool(1024 * kMiB);
     std::vector<void*> blocks;
-    for (int i = 0; i < 100; ++i) blocks.push_back(pool.take(BlockPool::kSmallestBlock));
+    for (int i = 0; i < 300; ++i) blocks.push_back(pool.take(BlockPool::kSmallestBlock));
     for (void* block : blocks) pool.give_back(block, BlockPool::kSmallestBlock);
     EXPECT_LT(pool.kept_blocks(), blocks.size());
     EXPECT_EQ(pool.kept_bytes(), pool.kept_blocks() * BlockPool::kSmallestBlock);

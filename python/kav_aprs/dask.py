@@ -28,7 +28,7 @@ with numbers starting at 1 and reports how many lines it held; a small task
 per range adds the counts of the ranges before it to its numbers. Counting
 the line ends before each range instead would read every file about
 (number of ranges / 2) times over; a separate counting pass would read it
-twice. Carrying costs two tiny tasks per range and no extra reading. It is
+twice. Carrying costs two small tasks per range and no extra reading. It is
 also why the frame is built from delayed tasks (``from_delayed``) and not with
 ``from_map``, whose partitions cannot take inputs from other tasks. The keys
 are not derived from the arguments: a file rewritten in place must not be
@@ -99,7 +99,7 @@ def read_beacons(
     partitions = []
     for path in paths:
         partitions.extend(_file_partitions(fs, path, block, errors))
-    meta = _frame([_batch(kav_aprs.decode(b""), errors)], "")
+    meta = _frame(pa.Table.from_batches([_batch(kav_aprs.decode(b""), errors)]), "")
     return dd.from_delayed(partitions, meta=meta, verify_meta=False)
 
 
@@ -125,12 +125,13 @@ def _file_partitions(fs: fsspec.AbstractFileSystem, path: str, block: int | None
         return [dask.delayed(_decode_file)(fs, path, source, errors)]
     # Three tasks per range: the decoding, the renumbering and the running count of lines. The two small ones
     # take the decoded range whole rather than pieces of it, which would cost a task per piece; they run where
-    # it lies, since it is by far their largest input.
+    # it lies, since it is by far their largest input. The decoding hands on an Arrow table, which Dask sizes
+    # at a glance, and the renumbering makes the range's one pandas frame.
     partitions = []
     lines_before: Any = 0
     for start in range(0, size, block):
         decoded = dask.delayed(_decode_range)(fs, path, source, start, min(start + block, size), size, errors)
-        partitions.append(dask.delayed(_numbered)(decoded, lines_before))
+        partitions.append(dask.delayed(_numbered)(decoded, lines_before, source))
         lines_before = dask.delayed(_lines_after)(decoded, lines_before)
     return partitions
 
@@ -151,12 +152,13 @@ def _decode_file(fs: fsspec.AbstractFileSystem, path: str, source: str, errors: 
     """A whole file, compressed or not, streamed through the decoder."""
     with fs.open(path, "rb") as file:
         batches = [_batch(decoded, errors) for decoded in kav_aprs.iter_decoded(file)]
-    return _frame(batches or [_batch(kav_aprs.decode(b""), errors)], source)
+    # At least one batch, so that the enumerations' dictionaries are there even when no row is.
+    return _frame(pa.Table.from_batches(batches or [_batch(kav_aprs.decode(b""), errors)]), source)
 
 
 def _decode_range(
     fs: fsspec.AbstractFileSystem, path: str, source: str, start: int, end: int, size: int, errors: bool
-) -> tuple[pd.DataFrame, int]:
+) -> tuple[pa.Table, int]:
     """The lines that start in bytes [start, end) of a file, numbered from 1, and how many there are."""
     with fs.open(path, "rb") as file:
         begin = _line_start_at_or_after(file, start, size)
@@ -170,7 +172,7 @@ def _decode_range(
             " the file changed while it was being read"
         )
     decoded = _decoded.decode_chunk(_chunks.Chunk(buffer, got), 1)
-    return _frame([_batch(decoded, errors)], source), decoded.lines
+    return pa.Table.from_batches([_batch(decoded, errors)]), decoded.lines
 
 
 def _read_buffer(size: int) -> bytearray:
@@ -226,16 +228,17 @@ def _line_start_at_or_after(file: Any, position: int, size: int) -> int:
     return size
 
 
-def _numbered(decoded: tuple[pd.DataFrame, int], lines_before: int) -> pd.DataFrame:
+def _numbered(decoded: tuple[pa.Table, int], lines_before: int, source: str) -> pd.DataFrame:
     """The frame of a decoded range with its line numbers counted from the start of the file."""
-    frame, _ = decoded
-    if lines_before == 0:
-        return frame
-    shifted = pc.add(pa.array(frame["line_number"].array), pa.scalar(lines_before, pa.uint64()))
-    return frame.assign(line_number=pd.arrays.ArrowExtensionArray(shifted))
+    table, _ = decoded
+    if lines_before:
+        at = table.schema.get_field_index("line_number")
+        shifted = pc.add(table.column(at), pa.scalar(lines_before, pa.uint64()))
+        table = table.set_column(at, table.field(at), shifted)
+    return _frame(table, source)
 
 
-def _lines_after(decoded: tuple[pd.DataFrame, int], lines_before: int) -> int:
+def _lines_after(decoded: tuple[pa.Table, int], lines_before: int) -> int:
     """The lines of the file up to the end of a decoded range."""
     return lines_before + decoded[1]
 
@@ -244,30 +247,40 @@ def _batch(decoded: Any, errors: bool) -> pa.RecordBatch:
     return pa.record_batch(decoded.errors if errors else decoded.beacons)
 
 
-def _frame(batches: list[pa.RecordBatch], source: str) -> pd.DataFrame:
-    """Decoded batches (at least one, so that the enumerations' dictionaries are there even when no row is)
-    as one pandas frame over the same memory, plus the source column."""
-    table = pa.Table.from_batches(batches)
+def _frame(table: pa.Table, source: str) -> pd.DataFrame:
+    """A decoded table as a pandas frame over the same memory, plus the source column."""
     columns: dict[str, Any] = {
-        name: _categorical(column) if pa.types.is_dictionary(column.type) else pd.arrays.ArrowExtensionArray(column)
+        name: _categorical(column, name) if pa.types.is_dictionary(column.type)
+        else pd.arrays.ArrowExtensionArray(column)
         for name, column in zip(table.column_names, table.columns)
     }
+    # Every index is 0, so Arrow need not read them back to check them: its check alone took half the time of
+    # building the frame, and faulted in the pages of indices that are all zero.
     columns["source"] = pd.arrays.ArrowExtensionArray(
         pa.DictionaryArray.from_arrays(
-            pa.array(np.zeros(table.num_rows, dtype=np.int32)), pa.array([source], pa.utf8())
+            pa.array(np.zeros(table.num_rows, dtype=np.int32)), pa.array([source], pa.utf8()), safe=False
         )
     )
-    return pd.DataFrame(columns)
+    # The columns are this frame's own: pandas would otherwise copy the categoricals' codes once more.
+    return pd.DataFrame(columns, copy=False)
 
 
-def _categorical(column: pa.ChunkedArray) -> pd.Categorical:
+def _categorical(column: pa.ChunkedArray, name: str) -> pd.Categorical:
     """An enumeration column as a categorical: the dictionary of every batch lists all the members' texts in
-    code order, so the indices are the codes of one set of categories, the same in every partition."""
-    codes = np.concatenate([chunk.indices.to_numpy(zero_copy_only=False) for chunk in column.chunks])
-    return pd.Categorical.from_codes(codes, dtype=_categories(tuple(column.chunk(0).dictionary.to_pylist())))
+    code order, so the indices are the codes of one set of categories, the same in every partition. A table
+    without rows may come without batches (as Dask hands one from worker to worker), hence no dictionary."""
+    codes = [chunk.indices.to_numpy(zero_copy_only=False) for chunk in column.chunks]
+    return pd.Categorical.from_codes(np.concatenate(codes) if codes else np.empty(0, np.int8),
+                                     dtype=_enumerations()[name])
 
 
-@functools.lru_cache(maxsize=None)
-def _categories(texts: tuple[str, ...]) -> pd.CategoricalDtype:
-    # Made once per enumeration: checking the categories costs about a millisecond each time.
-    return pd.CategoricalDtype(list(texts))
+@functools.cache
+def _enumerations() -> dict[str, pd.CategoricalDtype]:
+    """The categories of each enumeration column: its members' texts in code order, from the dictionaries that
+    even the tables of an empty buffer carry. Made once: checking the categories costs about a millisecond
+    each time."""
+    decoded = kav_aprs.decode(b"")
+    tables = (pa.record_batch(decoded.beacons), pa.record_batch(decoded.errors))
+    return {field.name: pd.CategoricalDtype(column.dictionary.to_pylist())
+            for table in tables for field, column in zip(table.schema, table.columns)
+            if pa.types.is_dictionary(field.type)}
