@@ -427,10 +427,13 @@ def _benchmark_environment(session: nox.Session, name: str, *packages: str) -> N
     session.chdir(ROOT / "bench")
 
 
-def _write_figures(session: nox.Session, benchmark: str, results: pathlib.Path, **env: str) -> None:
-    """Runs bench/<benchmark> with posargs, its figures going to results."""
+def _write_figures(session: nox.Session, benchmark: str, results: pathlib.Path, chart: str | None = None,
+                   **env: str) -> None:
+    """Runs bench/<benchmark> with posargs, its figures going to results, and draws them into bench/<chart>."""
     session.run("python", benchmark, "--json", str(results), *session.posargs, env=env)
     session.log(f"figures written to {results}")
+    if chart is not None:
+        session.run("python", "chart.py", str(results), str(ROOT / "bench" / chart))
 
 
 def _optional_dependencies(extra: str) -> list[str]:
@@ -470,18 +473,14 @@ def bench_module(session: nox.Session) -> None:
 def bench_batch(session: nox.Session) -> None:
     """kav_aprs.decode against the per-line loop and a polars regex, with the chart (scripts/bench-batch.sh)."""
     _benchmark_environment(session, "bench-batch", "polars", "matplotlib")
-    results = ROOT / "bench" / "results-batch.json"
-    _write_figures(session, "bench_batch.py", results)
-    session.run("python", "chart.py", str(results), str(ROOT / "bench" / "batch-throughput.png"))
+    _write_figures(session, "bench_batch.py", ROOT / "bench" / "results-batch.json", chart="batch-throughput.png")
 
 
 @nox.session(python=BUILD_PYTHON, reuse_venv=True)
 def bench_decode(session: nox.Session) -> None:
     """`kav-aprs decode` on a generated million-line file, per output format, with the chart (scripts/bench-decode.sh)."""
     _benchmark_environment(session, "bench-decode", "pyarrow", "matplotlib")
-    results = ROOT / "bench" / "results-decode.json"
-    _write_figures(session, "bench_decode.py", results)
-    session.run("python", "chart.py", str(results), str(ROOT / "bench" / "decode-throughput.png"))
+    _write_figures(session, "bench_decode.py", ROOT / "bench" / "results-decode.json", chart="decode-throughput.png")
 
 
 @nox.session(python=BUILD_PYTHON, reuse_venv=True)

@@ -152,7 +152,7 @@ def _decode_file(fs: fsspec.AbstractFileSystem, path: str, source: str, errors: 
     """A whole file, compressed or not, streamed through the decoder."""
     with fs.open(path, "rb") as file:
         batches = [_batch(decoded, errors) for decoded in kav_aprs.iter_decoded(file)]
-    # At least one batch, so that the enumerations' dictionaries are there even when no row is.
+    # At least one batch, which from_batches takes the table's schema from.
     return _frame(pa.Table.from_batches(batches or [_batch(kav_aprs.decode(b""), errors)]), source)
 
 
