@@ -59,7 +59,10 @@ def whole_lines(stream: Any, batch_bytes: int) -> Iterator[Chunk]:
                 block = block[1:]
                 if not block:
                     continue
-        cut = max(block.rfind(b"\n"), block.rfind(b"\r")) + 1
+        # A \r before the last \n cannot be the last line end: searching for one
+        # only after it spares a scan of the whole read in files without any.
+        last_lf = block.rfind(b"\n")
+        cut = max(last_lf, block.rfind(b"\r", last_lf + 1)) + 1
         if cut == 0:
             pending.append(block)
             pending_bytes += len(block)

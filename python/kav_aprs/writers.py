@@ -14,10 +14,10 @@ written in place.
 from __future__ import annotations
 
 import contextlib
+import errno
 import os
 import stat
 import sys
-import tempfile
 from collections.abc import Iterator
 from typing import Any, Protocol
 
@@ -32,6 +32,8 @@ STDIO = "-"
 # ahead, the next is made, so a batch of records (at most a few MiB) lands in
 # reserved space. Committing the file frees whatever was not filled.
 RESERVE_AHEAD_BYTES = 64 << 20
+# Random temporary names tried before giving up; 48 random bits are all but never taken.
+_UNIQUE_NAME_TRIES = 100
 
 
 class WriteFailed(Exception):
@@ -74,8 +76,7 @@ class Output:
         elif _is_special(name):
             self.fd = os.open(name, os.O_WRONLY | os.O_CREAT | os.O_TRUNC | os.O_CLOEXEC, 0o666)
         else:
-            directory, base = os.path.split(os.path.abspath(name))
-            self.fd, self._temporary = tempfile.mkstemp(prefix=f".{base}.", suffix=".part", dir=directory)
+            self.fd, self._temporary = _create_beside(name)
             self._final = name
         self._own_fd = True
 
@@ -105,10 +106,6 @@ class Output:
             os.ftruncate(self.fd, os.fstat(self.fd).st_size)
         self._close()
         if self._temporary is not None:
-            # mkstemp makes the file private; give it the mode a new file gets.
-            umask = os.umask(0)
-            os.umask(umask)
-            os.chmod(self._temporary, 0o666 & ~umask)
             os.replace(self._temporary, self._final)
             self._temporary = None
 
@@ -129,6 +126,23 @@ class Output:
         if self._own_fd:
             self._own_fd = False
             os.close(self.fd)
+
+
+def _create_beside(name: str) -> tuple[int, str]:
+    """A new file, open for writing, under a hidden unique name in the directory of `name`.
+
+    Created with the mode any new file gets, since it is to become `name`.
+    (tempfile would do, but its import costs the command's start-up more than
+    these lines.)
+    """
+    directory, base = os.path.split(os.path.abspath(name))
+    for _ in range(_UNIQUE_NAME_TRIES):
+        temporary = os.path.join(directory, f".{base}.{os.urandom(6).hex()}.part")
+        try:
+            return os.open(temporary, os.O_RDWR | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666), temporary
+        except FileExistsError:
+            continue
+    raise FileExistsError(errno.EEXIST, f"no unused temporary name beside {name} in {_UNIQUE_NAME_TRIES} tries")
 
 
 def _is_special(name: str) -> bool:
@@ -218,6 +232,26 @@ _PARQUET_PLAIN = {"latitude", "longitude", "gps_altitude", *_PARQUET_ENCODINGS}
 _PARQUET_UNSORTED_TEXTS = {"callsign", "q_construct", "receiver"}
 
 
+def import_pyarrow() -> tuple[Any, Any]:
+    """pyarrow and pyarrow.parquet, or ParquetUnavailable.
+
+    The kav-aprs command keeps NumPy out of its process (a None in
+    sys.modules); pyarrow older than 16 cannot import without it, and then
+    gets it after all.
+    """
+    try:
+        import pyarrow as pa
+        import pyarrow.parquet as pq
+    except ImportError:
+        if "numpy" not in sys.modules or sys.modules["numpy"] is not None:
+            raise ParquetUnavailable(
+                "writing Parquet needs pyarrow: pip install 'kav_aprs_parser_pyo3[parquet]'"
+            ) from None
+        del sys.modules["numpy"]
+        return import_pyarrow()
+    return pa, pq
+
+
 class ParquetWriter:
     """A Parquet file, zstd-compressed, one row group per batch.
 
@@ -228,15 +262,7 @@ class ParquetWriter:
     def __init__(self, output: Output) -> None:
         if output.path is None:
             raise ValueError("Parquet needs a file: give one with -o")
-        try:
-            import pyarrow as pa
-            import pyarrow.parquet as pq
-        except ImportError:
-            raise ParquetUnavailable(
-                "writing Parquet needs pyarrow: pip install 'kav_aprs_parser_pyo3[parquet]'"
-            ) from None
-        self._pa = pa
-        self._pq = pq
+        self._pa, self._pq = import_pyarrow()
         self._path = output.path
         self._writer: Any = None
 
