@@ -1,6 +1,7 @@
 """Where decoded batches go: JSON lines, CSV or Parquet records, and failed lines.
 
-Every writer takes one ``Decoded`` batch at a time with the name of the source
+Every writer takes one decoded batch at a time (a ``Decoded``, or the
+decoder's own result, which has the same fields) with the name of the source
 it came from, and writes it out before returning, so that a reader at the other
 end of a pipe sees each batch as soon as it is decoded. The JSON lines and CSV
 are written by the native decoder straight from the columns.
@@ -19,10 +20,12 @@ import os
 import stat
 import sys
 from collections.abc import Iterator
-from typing import Any, Protocol
+from typing import TYPE_CHECKING, Any, Protocol
 
 from . import _native
-from ._decoded import Decoded, decode
+
+if TYPE_CHECKING:
+    from ._chunks import Batch
 
 STDIO = "-"
 
@@ -156,7 +159,7 @@ def _is_special(name: str) -> bool:
 class RecordWriter(Protocol):
     """Writes the decoded beacons of each batch to an ``Output``."""
 
-    def write(self, decoded: Decoded, source: str) -> None: ...
+    def write(self, decoded: Batch, source: str) -> None: ...
 
     def close(self) -> None:
         """Writes whatever ends the output (a Parquet footer); the Output stays open."""
@@ -174,7 +177,7 @@ class TextWriter:
         self._output = output
         self._fd = output.fd
 
-    def write(self, decoded: Decoded, source: str, after: _native.WriteTurn | None = None,
+    def write(self, decoded: Batch, source: str, after: _native.WriteTurn | None = None,
               done: _native.WriteTurn | None = None) -> None:
         raise NotImplementedError
 
@@ -185,7 +188,7 @@ class TextWriter:
 class JsonLinesWriter(TextWriter):
     """One JSON object a beacon: source, line_number, then the beacon's fields."""
 
-    def write(self, decoded: Decoded, source: str, after: _native.WriteTurn | None = None,
+    def write(self, decoded: Batch, source: str, after: _native.WriteTurn | None = None,
               done: _native.WriteTurn | None = None) -> None:
         self._output.reserve_ahead()
         _native.write_json_lines(decoded.beacons, source, self._fd, after, done)
@@ -199,7 +202,7 @@ class CsvWriter(TextWriter):
         super().__init__(output)
         self._header = header
 
-    def write(self, decoded: Decoded, source: str, after: _native.WriteTurn | None = None,
+    def write(self, decoded: Batch, source: str, after: _native.WriteTurn | None = None,
               done: _native.WriteTurn | None = None) -> None:
         # Only a batch that waits for no other can be the first written: one
         # that waits never carries the header, whichever thread gets here first.
@@ -212,7 +215,7 @@ class CsvWriter(TextWriter):
     def close(self) -> None:
         if self._header:
             # No batch came: the file still says what its columns are.
-            self.write(decode(b""), "")
+            self.write(_native.decode(b"", 1), "")
 
 
 class ParquetUnavailable(Exception):
@@ -266,14 +269,14 @@ class ParquetWriter:
         self._path = output.path
         self._writer: Any = None
 
-    def _with_source(self, decoded: Decoded, source: str) -> Any:
+    def _with_source(self, decoded: Batch, source: str) -> Any:
         pa = self._pa
         table = pa.table(decoded.beacons)
         indices = pa.repeat(pa.scalar(0, pa.int32()), table.num_rows)
         sources = pa.DictionaryArray.from_arrays(indices, pa.array([source], pa.string()))
         return table.add_column(0, "source", sources)
 
-    def write(self, decoded: Decoded, source: str) -> None:
+    def write(self, decoded: Batch, source: str) -> None:
         table = self._with_source(decoded, source)
         if self._writer is None:
             self._writer = self._pq.ParquetWriter(
@@ -287,7 +290,7 @@ class ParquetWriter:
 
     def close(self) -> None:
         if self._writer is None:
-            self.write(decode(b""), "")
+            self.write(_native.decode(b"", 1), "")
         self._writer.close()
 
 
@@ -308,7 +311,7 @@ class ErrorsWriter:
         self._output = output
         self._fd = output.fd
 
-    def write(self, decoded: Decoded, source: str) -> None:
+    def write(self, decoded: Batch, source: str) -> None:
         if decoded.failed:
             self._output.reserve_ahead()
             _native.write_json_lines(decoded.errors, source, self._fd)
