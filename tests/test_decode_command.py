@@ -318,11 +318,18 @@ def test_parquet_without_pyarrow_says_what_to_install(tmp_path):
 
 
 # pyarrow 16 and later import without NumPy, which the command keeps out of its process; an older
-# pyarrow, which cannot, must get it after all, and one that is missing must still be named.
-# Each case: the pyarrow package put first on the path (None: none at all), what import_pyarrow gives.
+# pyarrow (told by its version file, which is read without importing it), or one whose version cannot
+# be told, gets NumPy, and a missing one must still be named. Each case: the pyarrow package put first
+# on the path (None: none at all), what import_pyarrow gives.
+VERSION_FILE = "__version__ = version = '{}'\n"
 PYARROW_CASES = {
-    "needs_numpy": ({"__init__.py": "import numpy\n", "parquet.py": ""}, "ours, numpy imported"),
-    "does_without": ({"__init__.py": "", "parquet.py": ""}, "ours, numpy kept out"),
+    "version_15": ({"__init__.py": "import numpy\n", "parquet.py": "", "_generated_version.py":
+                    VERSION_FILE.format("15.0.2")}, "ours, numpy imported"),
+    "version_16": ({"__init__.py": "", "parquet.py": "", "_generated_version.py": VERSION_FILE.format("16.0.0")},
+                   "ours, numpy kept out"),
+    "version_26": ({"__init__.py": "", "parquet.py": "", "_generated_version.py": VERSION_FILE.format("26.0.1")},
+                   "ours, numpy kept out"),
+    "no_version_file": ({"__init__.py": "import numpy\n", "parquet.py": ""}, "ours, numpy imported"),
     "missing": (None, "unavailable"),
 }
 IMPORT_PYARROW = """

@@ -16,7 +16,9 @@ from __future__ import annotations
 
 import contextlib
 import errno
+import importlib.util
 import os
+import re
 import stat
 import sys
 from collections.abc import Iterator
@@ -239,20 +241,40 @@ def import_pyarrow() -> tuple[Any, Any]:
     """pyarrow and pyarrow.parquet, or ParquetUnavailable.
 
     The kav-aprs command keeps NumPy out of its process (a None in
-    sys.modules); pyarrow older than 16 cannot import without it, and then
-    gets it after all.
+    sys.modules). pyarrow before 16 cannot import without it (and says so on
+    standard error), so unless the installed pyarrow is known to be newer,
+    NumPy is let in first.
     """
+    if "numpy" in sys.modules and sys.modules["numpy"] is None and not _pyarrow_does_without_numpy():
+        del sys.modules["numpy"]
     try:
         import pyarrow as pa
         import pyarrow.parquet as pq
     except ImportError:
-        if "numpy" not in sys.modules or sys.modules["numpy"] is not None:
-            raise ParquetUnavailable(
-                "writing Parquet needs pyarrow: pip install 'kav_aprs_parser_pyo3[parquet]'"
-            ) from None
-        del sys.modules["numpy"]
-        return import_pyarrow()
+        raise ParquetUnavailable(
+            "writing Parquet needs pyarrow: pip install 'kav_aprs_parser_pyo3[parquet]'"
+        ) from None
     return pa, pq
+
+
+# The first pyarrow that imports without NumPy.
+_PYARROW_WITHOUT_NUMPY = 16
+# The line of pyarrow's version file that gives its version.
+_PYARROW_VERSION = re.compile(r"^__version__ = version = '(\d+)\.", re.MULTILINE)
+
+
+def _pyarrow_does_without_numpy() -> bool:
+    """Whether the installed pyarrow is one that imports without NumPy, read
+    from its version file without importing it; False when that cannot be told."""
+    try:
+        spec = importlib.util.find_spec("pyarrow")
+        if spec is None or spec.origin is None:
+            return False
+        with open(os.path.join(os.path.dirname(spec.origin), "_generated_version.py"), encoding="utf-8") as file:
+            found = _PYARROW_VERSION.search(file.read())
+    except (ImportError, ValueError, OSError, UnicodeDecodeError):
+        return False
+    return found is not None and int(found.group(1)) >= _PYARROW_WITHOUT_NUMPY
 
 
 class ParquetWriter:

@@ -74,8 +74,8 @@ def command() -> int:
     batch, and NumPy is kept out. pyarrow imports NumPy whenever it can find
     it, which more than doubles the time Parquet output takes to start and
     leaves NumPy's arithmetic threads spinning beside the decoding; the command
-    needs nothing of it. An older pyarrow that cannot do without it gets it
-    (see writers.import_pyarrow).
+    needs nothing of it. A pyarrow too old to do without it gets it (see
+    writers.import_pyarrow).
     """
     _native.retain_freed_memory()
     sys.modules.setdefault("numpy", None)  # None: an import of it fails as if it were not installed
