@@ -363,19 +363,21 @@ def test_the_command_lends_numpy_only_to_a_pyarrow_that_needs_it(tmp_path, case)
 
 
 def test_parquet_is_written_without_importing_numpy(tmp_path):
+    pq = pytest.importorskip("pyarrow.parquet")
     out = tmp_path / "x.parquet"
     script = ("import sys; from kav_aprs.cli import command; sys.argv[1:] = sys.argv[2:]; status = command(); "
               "print(status, sys.modules.get('numpy') is None)")
     result = subprocess.run([sys.executable, "-c", script, "--", "decode", "-q", "--format", "parquet", "-o",
                              str(out), str(SAMPLE)], capture_output=True, text=True, timeout=60)
     assert result.stdout.split() == ["0", "True"], result.stderr
-    pq = pytest.importorskip("pyarrow.parquet")
     assert pq.read_table(out).num_rows == len(expected_rows(SAMPLE.read_bytes(), str(SAMPLE)))
 
 
 @pytest.mark.parametrize("umask", [0o022, 0o077, 0o002])
 @pytest.mark.parametrize("format", ["jsonl", "parquet"])
 def test_an_output_file_gets_the_mode_of_any_new_file(tmp_path, umask, format):
+    if format == "parquet":
+        pytest.importorskip("pyarrow")
     out = tmp_path / "out"
     result = run("decode", "--format", format, "-o", str(out), "-", stdin=VALID,
                  preexec_fn=lambda: os.umask(umask))
