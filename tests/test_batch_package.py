@@ -36,6 +36,31 @@ def test_version_is_the_distribution_version():
     assert kav_aprs.__version__ == importlib.metadata.version("kav_aprs_parser_pyo3")
 
 
+# The package's names load when first asked for; every way of asking must find them, in a fresh
+# process where nothing has loaded them yet, and a wrong name must still be an AttributeError.
+NAME_LOOKUPS = {
+    "attribute": "import kav_aprs; print(kav_aprs.decode(b'').lines, kav_aprs.Decoded.__name__)",
+    "from_import": "from kav_aprs import Decoded, iter_decoded; print(Decoded.__name__, iter_decoded.__name__)",
+    "star_import": "from kav_aprs import *; print(sorted(n for n in dir() if not n.startswith('_')))",
+    "dir": "import kav_aprs; print([n for n in kav_aprs.__all__ if n not in dir(kav_aprs)])",
+    "unknown": "import kav_aprs\ntry:\n    kav_aprs.Decode\nexcept AttributeError as e:\n    print(e)",
+}
+NAME_LOOKUP_OUTPUTS = {
+    "attribute": "0 Decoded",
+    "from_import": "Decoded iter_decoded",
+    "star_import": "['Decoded', 'decode', 'iter_decoded']",
+    "dir": "[]",
+    "unknown": "module 'kav_aprs' has no attribute 'Decode'",
+}
+
+
+@pytest.mark.parametrize("lookup", sorted(NAME_LOOKUPS))
+def test_the_package_names_are_found_however_asked_for(lookup):
+    result = subprocess.run([sys.executable, "-c", NAME_LOOKUPS[lookup]], capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == NAME_LOOKUP_OUTPUTS[lookup]
+
+
 def test_the_package_ships_its_type_information():
     package = pathlib.Path(kav_aprs.__file__).parent
     assert (package / "py.typed").is_file() and (package / "_native.pyi").is_file()

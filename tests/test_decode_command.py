@@ -15,6 +15,7 @@ import os
 import pathlib
 import pty
 import re
+import stat
 import subprocess
 import sys
 import time
@@ -314,6 +315,75 @@ def test_parquet_without_pyarrow_says_what_to_install(tmp_path):
     assert result.stderr.decode().strip().splitlines() == [
         "kav-aprs decode: writing Parquet needs pyarrow: pip install 'kav_aprs_parser_pyo3[parquet]'"]
     assert list(tmp_path.iterdir()) == []
+
+
+# pyarrow 16 and later import without NumPy, which the command keeps out of its process; an older
+# pyarrow (told by its version file, which is read without importing it), or one whose version cannot
+# be told, gets NumPy, and a missing one must still be named. Each case: the pyarrow package put first
+# on the path (None: none at all), what import_pyarrow gives.
+VERSION_FILE = "__version__ = version = '{}'\n"
+PYARROW_CASES = {
+    "version_15": ({"__init__.py": "import numpy\n", "parquet.py": "", "_generated_version.py":
+                    VERSION_FILE.format("15.0.2")}, "ours, numpy imported"),
+    "version_16": ({"__init__.py": "", "parquet.py": "", "_generated_version.py": VERSION_FILE.format("16.0.0")},
+                   "ours, numpy kept out"),
+    "version_26": ({"__init__.py": "", "parquet.py": "", "_generated_version.py": VERSION_FILE.format("26.0.1")},
+                   "ours, numpy kept out"),
+    "no_version_file": ({"__init__.py": "import numpy\n", "parquet.py": ""}, "ours, numpy imported"),
+    "missing": (None, "unavailable"),
+}
+IMPORT_PYARROW = """
+import sys
+sys.modules["numpy"] = None
+if sys.argv[1] == "missing":
+    sys.modules["pyarrow"] = None
+else:
+    sys.path.insert(0, sys.argv[2])
+from kav_aprs.writers import ParquetUnavailable, import_pyarrow
+try:
+    pa, pq = import_pyarrow()
+except ParquetUnavailable:
+    print("unavailable")
+else:
+    numpy = "numpy imported" if sys.modules.get("numpy") is not None else "numpy kept out"
+    print(f"{'ours' if pa.__file__.startswith(sys.argv[2]) else 'installed'}, {numpy}")
+"""
+
+
+@pytest.mark.parametrize("case", sorted(PYARROW_CASES))
+def test_the_command_lends_numpy_only_to_a_pyarrow_that_needs_it(tmp_path, case):
+    files, expected = PYARROW_CASES[case]
+    for name, text in (files or {}).items():
+        (tmp_path / "pyarrow").mkdir(exist_ok=True)
+        (tmp_path / "pyarrow" / name).write_text(text)
+    result = subprocess.run([sys.executable, "-c", IMPORT_PYARROW, case, str(tmp_path)],
+                            capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == expected
+
+
+def test_parquet_is_written_without_importing_numpy(tmp_path):
+    pq = pytest.importorskip("pyarrow.parquet")
+    out = tmp_path / "x.parquet"
+    script = ("import sys; from kav_aprs.cli import command; sys.argv[1:] = sys.argv[2:]; status = command(); "
+              "print(status, sys.modules.get('numpy') is None)")
+    result = subprocess.run([sys.executable, "-c", script, "--", "decode", "-q", "--format", "parquet", "-o",
+                             str(out), str(SAMPLE)], capture_output=True, text=True, timeout=60)
+    assert result.stdout.split() == ["0", "True"], result.stderr
+    assert pq.read_table(out).num_rows == len(expected_rows(SAMPLE.read_bytes(), str(SAMPLE)))
+
+
+@pytest.mark.parametrize("umask", [0o022, 0o077, 0o002])
+@pytest.mark.parametrize("format", ["jsonl", "parquet"])
+def test_an_output_file_gets_the_mode_of_any_new_file(tmp_path, umask, format):
+    if format == "parquet":
+        pytest.importorskip("pyarrow")
+    out = tmp_path / "out"
+    result = run("decode", "--format", format, "-o", str(out), "-", stdin=VALID,
+                 preexec_fn=lambda: os.umask(umask))
+    assert result.returncode == 0, result.stderr
+    assert stat.S_IMODE(out.stat().st_mode) == 0o666 & ~umask
+    assert [path.name for path in tmp_path.iterdir()] == ["out"]
 
 
 # ---------------------------------------------------------------------------

@@ -1,8 +1,11 @@
 // The module kav_aprs._native (multi-phase initialisation): decode() and the
 // two types it returns, the record writers and the WriteTurn they pass on,
-// the reservation of disk space for the files they write, the types kept in
-// the module's state.
+// the reservation of disk space for the files they write, how freed memory is
+// kept, the types kept in the module's state.
 #include <fcntl.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include <cerrno>
 #include <cstdint>
@@ -227,6 +230,29 @@ PyObject* reserve_space(PyObject* /*module*/, PyObject* const* args, Py_ssize_t 
 }
 
 // ---------------------------------------------------------------------------
+// retain_freed_memory().
+
+// What the command's process keeps of the memory it frees, so that each batch
+// reuses the pages of the one before instead of faulting in fresh ones: a
+// read of a few MiB is otherwise mapped anew or handed back at once (the heap's
+// top is trimmed as soon as two freed batches lie there), and every page of
+// the next is then cleared by the kernel again.
+constexpr int kRetainedAllocationBytes = 32 << 20;  // allocations below this come from the heap
+constexpr int kRetainedTopBytes = 128 << 20;        // free heap top kept before trimming
+
+// retain_freed_memory(): True when the C library took the settings (glibc);
+// False where there is nothing to set.
+PyObject* retain_freed_memory(PyObject* /*module*/, PyObject* /*unused*/) noexcept {
+#if defined(__GLIBC__)
+    const bool taken = ::mallopt(M_MMAP_THRESHOLD, kRetainedAllocationBytes) == 1 &&
+                       ::mallopt(M_TRIM_THRESHOLD, kRetainedTopBytes) == 1;
+    return PyBool_FromLong(taken ? 1 : 0);
+#else
+    return PyBool_FromLong(0);
+#endif
+}
+
+// ---------------------------------------------------------------------------
 // Text records of a decoded table.
 
 RecordTypes record_types_of(PyObject* module) noexcept {
@@ -260,6 +286,11 @@ PyMethodDef methods[] = {
      PyDoc_STR("reserve_space(fd, offset, length, /)\n--\n\nReserves disk space for bytes "
                "[offset, offset + length) of a regular file without changing its size; True when "
                "reserved, False when the file, its file system or a full disk does not allow it.")},
+    {"retain_freed_memory", &retain_freed_memory, METH_NOARGS,
+     PyDoc_STR("retain_freed_memory()\n--\n\nMakes the C library keep freed memory for reuse "
+               "(allocations under 32 MiB from the heap, up to 128 MiB of it free before any is "
+               "returned): for a process that decodes batch after batch. True when it took the "
+               "settings.")},
     {"write_json_lines",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&write_json_lines_of)),
      METH_FASTCALL,

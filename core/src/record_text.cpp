@@ -56,12 +56,38 @@ char* put_byte_escape(char* out, unsigned char byte, std::string_view backslash)
 // sequence as `backslash` "xNN". `escape_ascii(out, byte)` writes any ASCII
 // byte for which `special(byte)` holds. `out` has room for kMaxEscapedBytes
 // a byte of `text`.
+//
+// Eight bytes at a time are passed over while none of them is a control, a
+// quote, a backslash or outside ASCII: the bytes either syntax may have to
+// escape, so a word without any is copied as it is in both.
+constexpr std::uint64_t kEveryByte = 0x0101010101010101u;
+constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+
+constexpr std::uint64_t zero_bytes(std::uint64_t word) noexcept {
+    return (word - kEveryByte) & ~word & kHighBits;
+}
+
+// Non-zero when some byte of `word` may need escaping.
+constexpr std::uint64_t may_need_escape(std::uint64_t word) noexcept {
+    const std::uint64_t controls = (word - kEveryByte * 0x20) & ~word & kHighBits;
+    return (word & kHighBits) | controls | zero_bytes(word ^ (kEveryByte * '"')) |
+           zero_bytes(word ^ (kEveryByte * '\\'));
+}
+
 template <class Special, class EscapeAscii>
 char* put_text(char* out, std::string_view text, std::string_view backslash, Special special,
                EscapeAscii escape_ascii) noexcept {
     std::size_t run = 0;  // start of the bytes not yet copied
     std::size_t pos = 0;
     while (pos < text.size()) {
+        if (text.size() - pos >= sizeof(std::uint64_t)) {
+            std::uint64_t word;
+            std::memcpy(&word, text.data() + pos, sizeof word);
+            if (may_need_escape(word) == 0) {
+                pos += sizeof word;
+                continue;
+            }
+        }
         const auto byte = static_cast<unsigned char>(text[pos]);
         if (byte < 0x80 && !special(byte)) {
             ++pos;

@@ -58,6 +58,26 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"BadByteInQuotedField", "a,\x80\"", R"("a,\\x80\"")", R"("a,\x80""")"}),
     test::CaseName{});
 
+// Texts are passed over eight bytes at a time: each case again at every
+// offset within a longer plain text, so that what needs escaping falls on
+// every position of a word, and across two.
+TEST_P(RecordTextEscapeTest, AtEveryOffsetOfALongerText) {
+    const TextCase& c = GetParam();
+    const auto inner = [](std::string_view quoted) { return quoted.substr(1, quoted.size() - 2); };
+    const bool csv_quoted = !c.csv.empty() && c.csv.front() == '"';
+    for (std::size_t before = 0; before <= 17; ++before) {
+        const std::string head(before, 'a');
+        const std::string tail(17 - before, 'z');
+        std::string json;
+        append_json_string(json, head + std::string(c.text) + tail);
+        EXPECT_EQ(json, "\"" + head + std::string(inner(c.json)) + tail + "\"") << before;
+        std::string csv;
+        append_csv_field(csv, head + std::string(c.text) + tail);
+        const std::string csv_body = head + std::string(csv_quoted ? inner(c.csv) : c.csv) + tail;
+        EXPECT_EQ(csv, csv_quoted ? "\"" + csv_body + "\"" : csv_body) << before;
+    }
+}
+
 constexpr std::string_view kValid =
     "X1>KAFLR,qAS,RX1:/123456h4630.00N/00830.00E'090/050/A=001000 id06ABCDEF";
 

@@ -7,17 +7,26 @@ of line. ``iter_decoded`` does the same chunk by chunk for a file, a binary
 stream or standard input, compressed or not.
 """
 
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
-from ._decoded import Decoded, decode, iter_decoded
+if TYPE_CHECKING:
+    from ._decoded import Decoded, decode, iter_decoded
 
 __all__ = ["Decoded", "decode", "iter_decoded"]
 
 
 def __getattr__(name: str) -> Any:
-    # The version is read from the installed metadata when first asked for:
-    # importlib.metadata takes longer to import than the rest of the package,
-    # and the command's start-up would pay for it on every run.
+    # Loaded when first asked for, as is the version, so that the kav-aprs
+    # command, which imports this package first, does not pay on every run for
+    # what it does not use: Decoded is a dataclass, and dataclasses with what
+    # it imports (inspect, ast, dis, tokenize) take about 10 ms; the version
+    # comes from importlib.metadata, which takes longer still.
+    if name in __all__:
+        from . import _decoded
+
+        value = getattr(_decoded, name)
+        globals()[name] = value
+        return value
     if name == "__version__":
         import importlib.metadata
 
@@ -25,3 +34,7 @@ def __getattr__(name: str) -> Any:
         globals()["__version__"] = version
         return version
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+
+
+def __dir__() -> list[str]:
+    return sorted({*globals(), *__all__, "__version__"})

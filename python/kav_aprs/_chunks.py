@@ -3,9 +3,17 @@
 from __future__ import annotations
 
 from collections.abc import Iterator
-from typing import Any, NamedTuple
+from typing import TYPE_CHECKING, Any, NamedTuple, Union
 
 from . import _native
+
+if TYPE_CHECKING:
+    from ._decoded import Decoded
+
+    # What the writers and the command take: the package's Decoded, or the
+    # decoder's own result, which has the same fields and is all the command
+    # needs.
+    Batch = Union[Decoded, _native.DecodedChunk]
 
 _CR = 0x0D
 _LF = 0x0A
@@ -30,6 +38,11 @@ class Chunk(NamedTuple):
         if (end and data[end - 1] not in b"\r\n") or (not end and self.carried):
             lines += 1
         return lines
+
+
+def decode(chunk: Chunk, first_line_number: int) -> _native.DecodedChunk:
+    """Decodes the whole lines of a chunk, numbering them from `first_line_number`."""
+    return _native.decode(chunk.data, first_line_number, chunk.end, chunk.carried)
 
 
 def whole_lines(stream: Any, batch_bytes: int) -> Iterator[Chunk]:
@@ -59,7 +72,10 @@ def whole_lines(stream: Any, batch_bytes: int) -> Iterator[Chunk]:
                 block = block[1:]
                 if not block:
                     continue
-        cut = max(block.rfind(b"\n"), block.rfind(b"\r")) + 1
+        # A \r before the last \n cannot be the last line end: searching for one
+        # only after it spares a scan of the whole read in files without any.
+        last_lf = block.rfind(b"\n")
+        cut = max(last_lf, block.rfind(b"\r", last_lf + 1)) + 1
         if cut == 0:
             pending.append(block)
             pending_bytes += len(block)

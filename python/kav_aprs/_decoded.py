@@ -62,7 +62,7 @@ def decode(data: bytes | bytearray | memoryview, *, first_line_number: int = 1) 
 
 def decode_chunk(chunk: _chunks.Chunk, first_line_number: int) -> Decoded:
     """Decodes the whole lines of a chunk cut by ``_chunks.whole_lines``."""
-    return Decoded._of(_native.decode(chunk.data, first_line_number, chunk.end, chunk.carried))
+    return Decoded._of(_chunks.decode(chunk, first_line_number))
 
 
 def iter_decoded(source: Source, *, batch_bytes: int = 8 << 20) -> Iterator[Decoded]:

@@ -1,6 +1,7 @@
 """Where decoded batches go: JSON lines, CSV or Parquet records, and failed lines.
 
-Every writer takes one ``Decoded`` batch at a time with the name of the source
+Every writer takes one decoded batch at a time (a ``Decoded``, or the
+decoder's own result, which has the same fields) with the name of the source
 it came from, and writes it out before returning, so that a reader at the other
 end of a pipe sees each batch as soon as it is decoded. The JSON lines and CSV
 are written by the native decoder straight from the columns.
@@ -14,15 +15,19 @@ written in place.
 from __future__ import annotations
 
 import contextlib
+import errno
+import importlib.util
 import os
+import re
 import stat
 import sys
-import tempfile
 from collections.abc import Iterator
-from typing import Any, Protocol
+from typing import TYPE_CHECKING, Any, Protocol
 
 from . import _native
-from ._decoded import Decoded, decode
+
+if TYPE_CHECKING:
+    from ._chunks import Batch
 
 STDIO = "-"
 
@@ -32,6 +37,8 @@ STDIO = "-"
 # ahead, the next is made, so a batch of records (at most a few MiB) lands in
 # reserved space. Committing the file frees whatever was not filled.
 RESERVE_AHEAD_BYTES = 64 << 20
+# Random temporary names tried before giving up; 48 random bits are all but never taken.
+_UNIQUE_NAME_TRIES = 100
 
 
 class WriteFailed(Exception):
@@ -74,8 +81,7 @@ class Output:
         elif _is_special(name):
             self.fd = os.open(name, os.O_WRONLY | os.O_CREAT | os.O_TRUNC | os.O_CLOEXEC, 0o666)
         else:
-            directory, base = os.path.split(os.path.abspath(name))
-            self.fd, self._temporary = tempfile.mkstemp(prefix=f".{base}.", suffix=".part", dir=directory)
+            self.fd, self._temporary = _create_beside(name)
             self._final = name
         self._own_fd = True
 
@@ -105,10 +111,6 @@ class Output:
             os.ftruncate(self.fd, os.fstat(self.fd).st_size)
         self._close()
         if self._temporary is not None:
-            # mkstemp makes the file private; give it the mode a new file gets.
-            umask = os.umask(0)
-            os.umask(umask)
-            os.chmod(self._temporary, 0o666 & ~umask)
             os.replace(self._temporary, self._final)
             self._temporary = None
 
@@ -131,6 +133,23 @@ class Output:
             os.close(self.fd)
 
 
+def _create_beside(name: str) -> tuple[int, str]:
+    """A new file, open for writing, under a hidden unique name in the directory of `name`.
+
+    Created with the mode any new file gets, since it is to become `name`.
+    (tempfile would do, but its import costs the command's start-up more than
+    these lines.)
+    """
+    directory, base = os.path.split(os.path.abspath(name))
+    for _ in range(_UNIQUE_NAME_TRIES):
+        temporary = os.path.join(directory, f".{base}.{os.urandom(6).hex()}.part")
+        try:
+            return os.open(temporary, os.O_RDWR | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666), temporary
+        except FileExistsError:
+            continue
+    raise FileExistsError(errno.EEXIST, f"no unused temporary name beside {name} in {_UNIQUE_NAME_TRIES} tries")
+
+
 def _is_special(name: str) -> bool:
     """Whether `name` exists and is not a regular file (a device, a pipe, a terminal)."""
     try:
@@ -142,7 +161,7 @@ def _is_special(name: str) -> bool:
 class RecordWriter(Protocol):
     """Writes the decoded beacons of each batch to an ``Output``."""
 
-    def write(self, decoded: Decoded, source: str) -> None: ...
+    def write(self, decoded: Batch, source: str) -> None: ...
 
     def close(self) -> None:
         """Writes whatever ends the output (a Parquet footer); the Output stays open."""
@@ -160,7 +179,7 @@ class TextWriter:
         self._output = output
         self._fd = output.fd
 
-    def write(self, decoded: Decoded, source: str, after: _native.WriteTurn | None = None,
+    def write(self, decoded: Batch, source: str, after: _native.WriteTurn | None = None,
               done: _native.WriteTurn | None = None) -> None:
         raise NotImplementedError
 
@@ -171,7 +190,7 @@ class TextWriter:
 class JsonLinesWriter(TextWriter):
     """One JSON object a beacon: source, line_number, then the beacon's fields."""
 
-    def write(self, decoded: Decoded, source: str, after: _native.WriteTurn | None = None,
+    def write(self, decoded: Batch, source: str, after: _native.WriteTurn | None = None,
               done: _native.WriteTurn | None = None) -> None:
         self._output.reserve_ahead()
         _native.write_json_lines(decoded.beacons, source, self._fd, after, done)
@@ -185,7 +204,7 @@ class CsvWriter(TextWriter):
         super().__init__(output)
         self._header = header
 
-    def write(self, decoded: Decoded, source: str, after: _native.WriteTurn | None = None,
+    def write(self, decoded: Batch, source: str, after: _native.WriteTurn | None = None,
               done: _native.WriteTurn | None = None) -> None:
         # Only a batch that waits for no other can be the first written: one
         # that waits never carries the header, whichever thread gets here first.
@@ -198,7 +217,7 @@ class CsvWriter(TextWriter):
     def close(self) -> None:
         if self._header:
             # No batch came: the file still says what its columns are.
-            self.write(decode(b""), "")
+            self.write(_native.decode(b"", 1), "")
 
 
 class ParquetUnavailable(Exception):
@@ -218,6 +237,46 @@ _PARQUET_PLAIN = {"latitude", "longitude", "gps_altitude", *_PARQUET_ENCODINGS}
 _PARQUET_UNSORTED_TEXTS = {"callsign", "q_construct", "receiver"}
 
 
+def import_pyarrow() -> tuple[Any, Any]:
+    """pyarrow and pyarrow.parquet, or ParquetUnavailable.
+
+    The kav-aprs command keeps NumPy out of its process (a None in
+    sys.modules). pyarrow before 16 cannot import without it (and says so on
+    standard error), so unless the installed pyarrow is known to be newer,
+    NumPy is let in first.
+    """
+    if "numpy" in sys.modules and sys.modules["numpy"] is None and not _pyarrow_does_without_numpy():
+        del sys.modules["numpy"]
+    try:
+        import pyarrow as pa
+        import pyarrow.parquet as pq
+    except ImportError:
+        raise ParquetUnavailable(
+            "writing Parquet needs pyarrow: pip install 'kav_aprs_parser_pyo3[parquet]'"
+        ) from None
+    return pa, pq
+
+
+# The first pyarrow that imports without NumPy.
+_PYARROW_WITHOUT_NUMPY = 16
+# The line of pyarrow's version file that gives its version.
+_PYARROW_VERSION = re.compile(r"^__version__ = version = '(\d+)\.", re.MULTILINE)
+
+
+def _pyarrow_does_without_numpy() -> bool:
+    """Whether the installed pyarrow is one that imports without NumPy, read
+    from its version file without importing it; False when that cannot be told."""
+    try:
+        spec = importlib.util.find_spec("pyarrow")
+        if spec is None or spec.origin is None:
+            return False
+        with open(os.path.join(os.path.dirname(spec.origin), "_generated_version.py"), encoding="utf-8") as file:
+            found = _PYARROW_VERSION.search(file.read())
+    except (ImportError, ValueError, OSError, UnicodeDecodeError):
+        return False
+    return found is not None and int(found.group(1)) >= _PYARROW_WITHOUT_NUMPY
+
+
 class ParquetWriter:
     """A Parquet file, zstd-compressed, one row group per batch.
 
@@ -228,26 +287,18 @@ class ParquetWriter:
     def __init__(self, output: Output) -> None:
         if output.path is None:
             raise ValueError("Parquet needs a file: give one with -o")
-        try:
-            import pyarrow as pa
-            import pyarrow.parquet as pq
-        except ImportError:
-            raise ParquetUnavailable(
-                "writing Parquet needs pyarrow: pip install 'kav_aprs_parser_pyo3[parquet]'"
-            ) from None
-        self._pa = pa
-        self._pq = pq
+        self._pa, self._pq = import_pyarrow()
         self._path = output.path
         self._writer: Any = None
 
-    def _with_source(self, decoded: Decoded, source: str) -> Any:
+    def _with_source(self, decoded: Batch, source: str) -> Any:
         pa = self._pa
         table = pa.table(decoded.beacons)
         indices = pa.repeat(pa.scalar(0, pa.int32()), table.num_rows)
         sources = pa.DictionaryArray.from_arrays(indices, pa.array([source], pa.string()))
         return table.add_column(0, "source", sources)
 
-    def write(self, decoded: Decoded, source: str) -> None:
+    def write(self, decoded: Batch, source: str) -> None:
         table = self._with_source(decoded, source)
         if self._writer is None:
             self._writer = self._pq.ParquetWriter(
@@ -261,7 +312,7 @@ class ParquetWriter:
 
     def close(self) -> None:
         if self._writer is None:
-            self.write(decode(b""), "")
+            self.write(_native.decode(b"", 1), "")
         self._writer.close()
 
 
@@ -282,7 +333,7 @@ class ErrorsWriter:
         self._output = output
         self._fd = output.fd
 
-    def write(self, decoded: Decoded, source: str) -> None:
+    def write(self, decoded: Batch, source: str) -> None:
         if decoded.failed:
             self._output.reserve_ahead()
             _native.write_json_lines(decoded.errors, source, self._fd)

@@ -12,6 +12,7 @@ import sys
 from collections.abc import Sequence
 from typing import Any
 
+from .. import _native
 from . import decode, follow
 
 PROG = "kav-aprs"
@@ -63,6 +64,22 @@ def main(argv: Sequence[str] | None = None) -> int:
         # interpreter from failing again when it flushes at exit.
         quiet_stdout()
         return 1
+
+
+def command() -> int:
+    """The installed command and ``python -m kav_aprs``: main() in a process of its own.
+
+    Such a process can be set up for decoding in ways that a program calling
+    main() among its own work might not want: freed memory is kept for the next
+    batch, and NumPy is kept out. pyarrow imports NumPy whenever it can find
+    it, which more than doubles the time Parquet output takes to start and
+    leaves NumPy's arithmetic threads spinning beside the decoding; the command
+    needs nothing of it. A pyarrow too old to do without it gets it (see
+    writers.import_pyarrow).
+    """
+    _native.retain_freed_memory()
+    sys.modules.setdefault("numpy", None)  # None: an import of it fails as if it were not installed
+    return main()
 
 
 def quiet_stdout() -> None:

@@ -15,7 +15,6 @@ from collections.abc import Callable, Iterator
 from typing import IO, TYPE_CHECKING, Any
 
 from .. import _chunks, _native, _sources
-from .._decoded import Decoded, decode_chunk
 from ..writers import (
     STDIO,
     WRITERS,
@@ -32,7 +31,7 @@ if TYPE_CHECKING:
     import concurrent.futures
 
 # Starts decoding a chunk, given the number of its first line, on a worker thread.
-StartDecoding = Callable[[_chunks.Chunk, int], "concurrent.futures.Future[Decoded]"]
+StartDecoding = Callable[[_chunks.Chunk, int], "concurrent.futures.Future[_native.DecodedChunk]"]
 
 NAME = "kav-aprs decode"
 # Bytes of input decoded at a time. A Parquet batch is a row group, which
@@ -167,14 +166,14 @@ def _waits_for_writer(stream: IO[bytes]) -> bool:
 
 
 def _decoded_in_order(chunks: Iterator[_chunks.Chunk], start: StartDecoding, jobs: int,
-                      waits_for_writer: bool) -> Iterator[Decoded]:
+                      waits_for_writer: bool) -> Iterator[_native.DecodedChunk]:
     """Decodes chunks on worker threads, yielding them in input order.
 
     At most `jobs` chunks are in flight. A read error is raised after every
     chunk read before it has been yielded. When the input waits on a writer,
     what is decoded goes out before the next read, which may wait long.
     """
-    pending: collections.deque[concurrent.futures.Future[Decoded]] = collections.deque()
+    pending: collections.deque[concurrent.futures.Future[_native.DecodedChunk]] = collections.deque()
     line_number = 1
     failure: BaseException | None = None
     try:
@@ -198,14 +197,14 @@ def _default_batch_bytes(args: argparse.Namespace) -> int:
 
 
 def _batches(stream: IO[bytes], args: argparse.Namespace,
-             start: StartDecoding | None) -> Iterator[Decoded]:
+             start: StartDecoding | None) -> Iterator[_native.DecodedChunk]:
     with _sources.open_lines(stream) as reader:
         batch_bytes = args.batch_bytes or _default_batch_bytes(args)
         chunks = _chunks.whole_lines(reader, batch_bytes)
         if start is None:
             line_number = 1
             for chunk in chunks:
-                decoded = decode_chunk(chunk, line_number)
+                decoded = _chunks.decode(chunk, line_number)
                 line_number += decoded.lines
                 yield decoded
         else:
@@ -236,13 +235,13 @@ class _Run:
         """Decoding on the executor's threads; records as text are written there too, in turn."""
         writer = self.writer
         if not isinstance(writer, TextWriter):
-            return lambda chunk, line_number: executor.submit(decode_chunk, chunk, line_number)
+            return lambda chunk, line_number: executor.submit(_chunks.decode, chunk, line_number)
         display_name = self.output.display_name
 
         def decode_and_write(chunk: _chunks.Chunk, line_number: int, after: _native.WriteTurn | None,
-                             done: _native.WriteTurn) -> Decoded:
+                             done: _native.WriteTurn) -> _native.DecodedChunk:
             try:
-                decoded = decode_chunk(chunk, line_number)
+                decoded = _chunks.decode(chunk, line_number)
                 try:
                     writer.write(decoded, source, after, done)
                 except OSError as error:
@@ -251,14 +250,14 @@ class _Run:
             finally:
                 done.withdraw()  # a batch that failed before its write leaves the later ones unwritten
 
-        def start(chunk: _chunks.Chunk, line_number: int) -> concurrent.futures.Future[Decoded]:
+        def start(chunk: _chunks.Chunk, line_number: int) -> concurrent.futures.Future[_native.DecodedChunk]:
             done = _native.WriteTurn()
             after, self.last_turn = self.last_turn, done
             return executor.submit(decode_and_write, chunk, line_number, after, done)
 
         return start
 
-    def write(self, decoded: Decoded, source: str, records_written: bool) -> None:
+    def write(self, decoded: _native.DecodedChunk, source: str, records_written: bool) -> None:
         if not records_written:
             try:
                 self.writer.write(decoded, source)

@@ -21,15 +21,16 @@ from ..writers import (
     writing,
 )
 from .report import Tally, write_summary
-from .rotation import RotatingParquet, parse_period
 
-# The feed and what only a running follow needs (sockets, logging, signals) are
-# imported by the functions that use them: the command line of every
-# subcommand is parsed with this module loaded, and they take a while to import.
+# The feed and what only a running follow needs (sockets, logging, signals,
+# the rotation of Parquet files with its datetime) are imported by the functions
+# that use them: the command line of every subcommand is parsed with this module
+# loaded, and they take a while to import.
 if TYPE_CHECKING:
     import logging
 
     from ..feed import Feed, FeedBatch, FeedStats
+    from .rotation import RotatingParquet
 
 NAME = "kav-aprs follow"
 RECORD_WRITERS = {"jsonl": JsonLinesWriter, "csv": CsvWriter}
@@ -207,6 +208,8 @@ class _Sinks:
                 self.errors_output = self._open(args.errors, sys.stderr)
                 self.errors = ErrorsWriter(self.errors_output)
             if args.parquet_dir is not None:
+                from .rotation import RotatingParquet
+
                 self.parquet = RotatingParquet(args.parquet_dir, args.rotate, time.time())
         except BaseException:
             self.discard()
@@ -274,6 +277,7 @@ def _summary_rows(stats: FeedStats) -> list[tuple[str, int]]:
 
 def run(args: argparse.Namespace) -> int:
     from ..feed import Feed
+    from .rotation import parse_period
 
     parser = args.parser
     try:

@@ -5,9 +5,10 @@ from __future__ import annotations
 import collections
 import time
 from collections.abc import Sequence
-from typing import Callable, TextIO
+from typing import TYPE_CHECKING, Callable, TextIO
 
-from .._decoded import Decoded
+if TYPE_CHECKING:
+    from .._chunks import Batch
 
 
 class Tally:
@@ -23,7 +24,7 @@ class Tally:
         self.failures: collections.Counter[str] = collections.Counter()
         self.bytes_read = 0  # of the inputs as stored, compressed or not
 
-    def add(self, decoded: Decoded) -> None:
+    def add(self, decoded: Batch) -> None:
         self.lines += decoded.lines
         self.decoded += decoded.decoded
         self.failed += decoded.failed

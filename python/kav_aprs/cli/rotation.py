@@ -5,9 +5,12 @@ from __future__ import annotations
 import datetime
 import os
 import re
+from typing import TYPE_CHECKING
 
-from .._decoded import Decoded
 from ..writers import Output, ParquetWriter
+
+if TYPE_CHECKING:
+    from .._decoded import Decoded
 
 _PERIOD = re.compile(r"(\d+)([smhd]?)")
 _UNIT_SECONDS = {"": 1, "s": 1, "m": 60, "h": 3600, "d": 86400}
