@@ -138,6 +138,60 @@ def test_parquet_written_by_dask_reads_back_in_duckdb(client, tmp_path):
     assert altitude == pytest.approx(sum(row["gps_altitude"] for row in rows), rel=1e-12)
 
 
+# (id, files, blocksize, tasks): a range that its file's later ranges count on has three tasks (decoding, line
+# count, renumbering), the last range of a file two; a whole-file partition one; and every partition one more,
+# which hands the frame on under the frame's own key.
+GRAPHS = [
+    ("one-range", [("a.txt", LF, False)], "64MiB", 2),
+    ("four-ranges", [("a.txt", LF, False)], len(LF) // 4 + 1, 4 * 3 - 1 + 4),
+    ("gzip-and-two-ranges", [("a.txt", LF, True), ("b.txt", CRLF, False)], len(CRLF) // 2 + 1,
+     2 + 2 * 3 - 1 + 2),
+]
+
+
+@pytest.mark.parametrize("files, blocksize, tasks", [case[1:] for case in GRAPHS], ids=[case[0] for case in GRAPHS])
+def test_tasks_per_partition(tmp_path, files, blocksize, tasks):
+    # Each task costs the scheduler and a worker milliseconds: a graph that grows tasks per range shows up in
+    # every pass over an archive.
+    write_files(tmp_path, files)
+    lazy = reader.read_beacons(str(tmp_path / "*.txt"), blocksize=blocksize)
+    assert len(dict(lazy.__dask_graph__())) == tasks
+
+
+@pytest.mark.parametrize("blocksize", [FIRST // 2, 97, 300], ids=["half-line", "97-bytes", "300-bytes"])
+def test_a_partition_computed_alone_counts_the_lines_before_it(tmp_path, blocksize):
+    # Computing one partition keeps of the graph only what it needs: that must still hold the line counts of
+    # the ranges before it.
+    paths = write_files(tmp_path, CASES[-1][1])
+    lazy = reader.read_beacons(str(tmp_path / "*.txt"), blocksize=blocksize)
+    alone = [lazy.partitions[k].compute(scheduler="sync") for k in range(lazy.npartitions)]
+    rows = [row for frame in alone for row in pa.Table.from_pandas(frame, preserve_index=False).to_pylist()]
+    assert rows == single_process_rows(paths, errors=False)
+
+
+def test_line_counts_carried_from_one_worker_to_the_other(client, tmp_path):
+    paths = write_files(tmp_path, [("a.txt", MIXED * 8, False)])
+    lazy = reader.read_beacons(str(paths[0]), blocksize=len(MIXED) // 3)
+    with distributed.get_task_stream(client) as stream:
+        frame = computed(client, lazy)
+    assert pa.Table.from_pandas(frame, preserve_index=False).to_pylist() == single_process_rows(paths, False)
+    decoders = {task["worker"] for task in stream.data if "_decode_range" in str(task["key"])}
+    assert len(decoders) == 2, "every range was decoded on one worker: no count crossed between workers"
+
+
+def test_a_file_rewritten_in_place_is_read_again(client, tmp_path):
+    # The results of the first read stay on the cluster while the second runs: its tasks must not be taken for
+    # the same ones.
+    path = tmp_path / "a.txt"
+    path.write_bytes(LF)
+    first = client.persist(reader.read_beacons(str(path), blocksize=FIRST * 3))
+    distributed.wait(first, timeout=WAIT)
+    path.write_bytes(b"".join(reversed(LF.splitlines(keepends=True))))  # the same size, other lines
+    again = computed(client, reader.read_beacons(str(path), blocksize=FIRST * 3))
+    assert pa.Table.from_pandas(again, preserve_index=False).to_pylist() == single_process_rows([path], False)
+    assert len(computed(client, first)) == pa.record_batch(kav_aprs.decode(LF).beacons).num_rows
+
+
 @pytest.mark.parametrize("data", [LF, CRLF, CR, MIXED, beacon_lines(b"\r\n", final=False),
                                   b"\r\n\r\n\n\r\r", b"\n", b"\r", b"x", b"ab\r"],
                          ids=["lf", "crlf", "cr", "mixed", "crlf-unfinished", "only-ends", "lf-alone",
