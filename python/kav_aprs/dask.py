@@ -65,7 +65,7 @@ from dask.utils import parse_bytes
 
 import kav_aprs
 
-from . import _chunks, _decoded, _sources
+from . import _chunks, _sources
 
 __all__ = ["read_beacons"]
 
@@ -102,7 +102,7 @@ def read_beacons(
     partitions = []
     for path in paths:
         partitions.extend(_file_partitions(fs, path, block, errors))
-    meta = _frame(pa.Table.from_batches([_batch(kav_aprs.decode(b""), errors)]), "")
+    meta = _frame(pa.Table.from_batches([_empty_batch(errors)]), "")
     # Not from_delayed, which hands every frame on through two more tasks: on a cluster each task costs the
     # scheduler and a worker a few milliseconds, and the worker sizes its result again.
     graph = HighLevelGraph.merge(*(partition.dask for partition in partitions))
@@ -160,7 +160,7 @@ def _decode_file(fs: fsspec.AbstractFileSystem, path: str, source: str, errors: 
     with fs.open(path, "rb") as file:
         batches = [_batch(decoded, errors) for decoded in kav_aprs.iter_decoded(file)]
     # At least one batch, which from_batches takes the table's schema from.
-    return _frame(pa.Table.from_batches(batches or [_batch(kav_aprs.decode(b""), errors)]), source)
+    return _frame(pa.Table.from_batches(batches or [_empty_batch(errors)]), source)
 
 
 def _decode_range(
@@ -178,7 +178,7 @@ def _decode_range(
             f"{source}: read {got} bytes at offset {begin} where {finish - begin} were expected;"
             " the file changed while it was being read"
         )
-    decoded = _decoded.decode_chunk(_chunks.Chunk(buffer, got), 1)
+    decoded = _chunks.decode(_chunks.Chunk(buffer, got), 1)
     return pa.Table.from_batches([_batch(decoded, errors)]), decoded.lines
 
 
@@ -252,6 +252,11 @@ def _lines_after(decoded: tuple[pa.Table, int], lines_before: int) -> int:
 
 def _batch(decoded: Any, errors: bool) -> pa.RecordBatch:
     return pa.record_batch(decoded.errors if errors else decoded.beacons)
+
+
+def _empty_batch(errors: bool) -> pa.RecordBatch:
+    """A batch without rows, which still carries the schema and the enumerations' dictionaries."""
+    return _batch(kav_aprs.decode(b""), errors)
 
 
 def _frame(table: pa.Table, source: str) -> pd.DataFrame:
