@@ -7,6 +7,7 @@ recognised by content, not name.
 """
 
 import bz2
+import contextlib
 import gzip
 import io
 import lzma
@@ -150,6 +151,21 @@ def test_a_given_file_object_is_left_open_and_a_path_is_closed(tmp_path):
     opened_before = set(os.listdir("/proc/self/fd"))
     list(kav_aprs.iter_decoded(path))
     assert set(os.listdir("/proc/self/fd")) == opened_before
+
+
+@pytest.mark.parametrize("opened", [False, True], ids=["path", "file object"])
+def test_a_file_is_read_in_whole_chunks_from_the_first(tmp_path, opened):
+    # Recognising the format reads ahead; the first chunk must still be a whole
+    # one, not only what the read-ahead left buffered (in Parquet, a first row
+    # group of a few dozen rows).
+    path = tmp_path / "beacons.txt"
+    path.write_bytes((LINE + b"\n") * 2000)
+    batch_bytes = 64 << 10
+    with contextlib.ExitStack() as stack:
+        source = stack.enter_context(open(path, "rb")) if opened else path
+        lines = [decoded.lines for decoded in kav_aprs.iter_decoded(source, batch_bytes=batch_bytes)]
+    assert lines[:-1] == [batch_bytes // (len(LINE) + 1)] * (len(lines) - 1)
+    assert sum(lines) == 2000
 
 
 @pytest.mark.parametrize("source, error, text", [

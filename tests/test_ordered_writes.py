@@ -146,7 +146,8 @@ def test_turns_must_be_write_turns(bad):
 def test_only_an_input_that_waits_on_its_writer_is_handed_out_chunk_by_chunk(tmp_path, kind, waits):
     # Every chunk read from a pipe goes out before the next read; a file's
     # chunks are decoded side by side, which is what --jobs is for.
-    from kav_aprs.cli.decode import _CountingReader, _waits_for_writer
+    from kav_aprs._sources import waits_for_writer
+    from kav_aprs.cli.decode import _CountingReader
 
     if kind == "file":
         (tmp_path / "in.txt").write_bytes(VALID + b"\n")
@@ -156,7 +157,7 @@ def test_only_an_input_that_waits_on_its_writer_is_handed_out_chunk_by_chunk(tmp
         os.close(write_end)
         stream = os.fdopen(read_end, "rb")
     with stream:
-        assert _waits_for_writer(_CountingReader(stream)) is waits
+        assert waits_for_writer(_CountingReader(stream)) is waits
 
 
 def run(*args, stdin=b""):

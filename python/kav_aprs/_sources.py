@@ -12,6 +12,7 @@ import gzip
 import io
 import lzma
 import os
+import stat
 import sys
 from collections.abc import Iterator
 from typing import IO, Any, Callable
@@ -28,10 +29,9 @@ _SNIFF_BYTES = max(len(magic) for magic, _ in _COMPRESSED)
 class _Rejoined:
     """A stream whose first bytes were read to recognise its format, put back in front.
 
-    Only ``read`` and ``read1`` are offered: they are all that the chunker and
-    the decompressing readers call, and a file object given by the caller need
-    not seek. ``read1`` is the stream's own when it has one (a pipe then gives
-    what has arrived), ``read`` otherwise.
+    Only ``read`` is offered (a file object given by the caller need not
+    seek): it is all that the decompressing readers call, and the chunker then
+    reads a file in whole chunks, the first one included.
     """
 
     def __init__(self, head: bytes, stream: IO[bytes]) -> None:
@@ -47,11 +47,27 @@ class _Rejoined:
             return head[:size]
         return head + self._stream.read(-1 if size < 0 else size - len(head))
 
+
+class _RejoinedLive(_Rejoined):
+    """A rejoined stream that may wait on its writer, with ``read1`` too, so
+    that the chunker hands on what has arrived instead of waiting for a whole
+    chunk. It is the stream's own ``read1`` when it has one, ``read``
+    otherwise."""
+
     def read1(self, size: int = -1) -> bytes:
         if self._head:
             # What is already here, without waiting for more.
             return self.read(min(size, len(self._head)) if size >= 0 else len(self._head))
         return getattr(self._stream, "read1", self._stream.read)(size)
+
+
+def waits_for_writer(stream: Any) -> bool:
+    """Whether reading `stream` may wait on whoever writes it (a pipe, a
+    terminal, a socket, or a stream that cannot tell): anything but a regular file."""
+    try:
+        return not stat.S_ISREG(os.fstat(stream.fileno()).st_mode)
+    except (OSError, AttributeError, ValueError):
+        return True
 
 
 def _read_up_to(stream: IO[bytes], size: int) -> bytes:
@@ -89,7 +105,7 @@ class _WholeReads:
 def _decompressed(stream: IO[bytes]) -> Any:
     """A reader of `stream`'s content, decompressed if its first bytes say so."""
     head = _read_up_to(stream, _SNIFF_BYTES)
-    rejoined = _Rejoined(head, stream)
+    rejoined = (_RejoinedLive if waits_for_writer(stream) else _Rejoined)(head, stream)
     for magic, opener in _COMPRESSED:
         if head.startswith(magic):
             return _WholeReads(opener(rejoined))

@@ -157,14 +157,6 @@ def _total_size(inputs: list[str]) -> int | None:
     return total
 
 
-def _waits_for_writer(stream: IO[bytes]) -> bool:
-    """Whether reading `stream` may wait on whoever writes it (a pipe, a terminal, a socket)."""
-    try:
-        return not stat.S_ISREG(os.fstat(stream.fileno()).st_mode)
-    except (OSError, AttributeError, ValueError):
-        return True
-
-
 def _decoded_in_order(chunks: Iterator[_chunks.Chunk], start: StartDecoding, jobs: int,
                       waits_for_writer: bool) -> Iterator[_native.DecodedChunk]:
     """Decodes chunks on worker threads, yielding them in input order.
@@ -208,7 +200,7 @@ def _batches(stream: IO[bytes], args: argparse.Namespace,
                 line_number += decoded.lines
                 yield decoded
         else:
-            yield from _decoded_in_order(chunks, start, args.jobs, _waits_for_writer(stream))
+            yield from _decoded_in_order(chunks, start, args.jobs, _sources.waits_for_writer(stream))
 
 
 class _Run:
