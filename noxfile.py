@@ -164,6 +164,16 @@ def _build_release_wheel(session: nox.Session, machine: str) -> pathlib.Path:
     return _repair(session, _single_wheel(session, built, f"-cp310-abi3-linux_{machine}"), outdir, machine)
 
 
+# What the release wheel is built from.
+WHEEL_SOURCES = ("core", "bindings", "batch_bindings", "python", "stubs", "cmake", "CMakeLists.txt", "pyproject.toml")
+
+
+def _newest_wheel_source() -> float:
+    """The modification time of the newest file the release wheel is built from."""
+    paths = (ROOT / name for name in WHEEL_SOURCES)
+    return max(f.stat().st_mtime for path in paths for f in (path.rglob("*") if path.is_dir() else [path]))
+
+
 @nox.session(python=BUILD_PYTHON)
 def wheel(session: nox.Session) -> None:
     """Builds the one cp310-abi3 release wheel that every interpreter's tests install.
@@ -189,10 +199,13 @@ def wheel_aarch64(session: nox.Session) -> None:
 def tests(session: nox.Session) -> None:
     """Installs the release wheel from dist/ into a fresh environment and runs pytest.
 
-    On a fresh clone, where the 'wheel' session has not run, the wheel is built
-    here first (any interpreter builds the same cp310-abi3 wheel).
+    Where the 'wheel' session has not run since the sources last changed (on a
+    fresh clone, or after an edit), the wheel is built here first: any
+    interpreter builds the same cp310-abi3 wheel, and an older one would test
+    code that is gone.
     """
-    if any(DIST.glob("*.whl")):
+    wheels = list(DIST.glob("*.whl"))
+    if wheels and min(w.stat().st_mtime for w in wheels) >= _newest_wheel_source():
         wheel = _release_wheel(session, DIST, platform.machine())
     else:
         wheel = _build_release_wheel(session, platform.machine())
