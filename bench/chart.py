@@ -52,7 +52,7 @@ def draw_batch(report: dict, target: str) -> None:
 
 def draw_decode(report: dict, target: str) -> None:
     # Whole runs, start-up included; the start-up cases decode no lines.
-    bars = [(label, result["lines_per_s"] / 1e6, not label.startswith(("bench/", "bare", "gzip")))
+    bars = [(label, result["lines_per_s"] / 1e6, not label.startswith(("bench/", "bare", "gzip", "two ")))
             for label, result in report["results"].items() if result["lines_per_s"]]
     draw(target, bars, "million lines per second, wall time of the whole run (median)",
          f"kav-aprs decode, {report['lines']:,} lines to a file")
