@@ -158,6 +158,18 @@ def test_tasks_per_partition(tmp_path, files, blocksize, tasks):
     assert len(dict(lazy.__dask_graph__())) == tasks
 
 
+def test_a_terabyte_file_is_planned_range_by_range(tmp_path):
+    # Planning sizes the file and lays out its tasks without reading a line. A plan in which every range
+    # carried the graph of the ranges before it grew with the square of their number: six minutes here.
+    path = tmp_path / "year.txt"
+    with open(path, "wb") as file:
+        file.truncate(1 << 40)
+    lazy = reader.read_beacons(str(path))
+    ranges = (1 << 40) // (64 << 20)
+    assert lazy.npartitions == ranges
+    assert len(dict(lazy.__dask_graph__())) == 4 * ranges - 1
+
+
 @pytest.mark.parametrize("blocksize", [FIRST // 2, 97, 300], ids=["half-line", "97-bytes", "300-bytes"])
 def test_a_partition_computed_alone_counts_the_lines_before_it(tmp_path, blocksize):
     # Computing one partition keeps of the graph only what it needs: that must still hold the line counts of
@@ -175,7 +187,7 @@ def test_line_counts_carried_from_one_worker_to_the_other(client, tmp_path):
     with distributed.get_task_stream(client) as stream:
         frame = computed(client, lazy)
     assert pa.Table.from_pandas(frame, preserve_index=False).to_pylist() == single_process_rows(paths, False)
-    decoders = {task["worker"] for task in stream.data if "_decode_range" in str(task["key"])}
+    decoders = {task["worker"] for task in stream.data if "decode-beacons" in str(task["key"])}
     assert len(decoders) == 2, "every range was decoded on one worker: no count crossed between workers"
 
 
