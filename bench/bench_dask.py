@@ -12,6 +12,10 @@ In one run and in rotating order, each round times:
 It prints medians of wall time and, since the machine is shared, also of processor time (of this
 process for (a), of the worker processes for (b) and (c), and of the busiest worker), with the targets
 (c) >= 1.7 x (b) and (a) per core <= 1.3 x (c) per core as medians of the ratios within each round.
+For (b) and (c) it also gives this process's processor time a partition: the scheduler's and the
+client's work (a local cluster runs them here), which no number of workers shares out; the same over
+many small partitions, where decoding costs next to nothing, is what each partition costs them. Last,
+it times read_beacons planning a sparse file of a terabyte, which it reads nothing of.
 --blocksizes adds a sweep of (c) over block sizes with the peak resident size of a worker at each, the
 figures the default block size was chosen from; --keep-freed-memory starts the workers without
 distributed's MALLOC_TRIM_THRESHOLD_. Run it through scripts/bench-dask.sh, which installs the package
@@ -44,6 +48,9 @@ BAD_EVERY = 100
 COMMENT_EVERY = 10_000
 BLOCK_LINES = 10_000  # lines of the block that every file repeats
 WAIT = 1800  # seconds: the longest any one cluster call may take
+# The pass that shows what a partition costs the scheduler: many partitions, little to decode in each.
+SCHEDULING_PARTITIONS = 512
+SCHEDULING_BLOCK = 16 << 10
 
 
 def generate(directory: pathlib.Path, total_bytes: int, files: int) -> dict:
@@ -74,12 +81,17 @@ def generate(directory: pathlib.Path, total_bytes: int, files: int) -> dict:
     return description
 
 
-def single_thread(paths: list[pathlib.Path]) -> tuple[int, float, float, float]:
-    """(decoded lines, wall seconds, processor seconds twice) of iter_decoded over every file."""
+# One run of a case: rows, wall seconds, processor seconds of the decoding (all of it, and of the busiest
+# process), processor seconds of this process.
+Run = tuple[int, float, float, float, float]
+
+
+def single_thread(paths: list[pathlib.Path]) -> Run:
+    """iter_decoded over every file, in this process."""
     wall, cpu = time.perf_counter(), time.process_time()
     rows = sum(decoded.decoded for path in paths for decoded in kav_aprs.iter_decoded(path))
     cpu = time.process_time() - cpu
-    return rows, time.perf_counter() - wall, cpu, cpu
+    return rows, time.perf_counter() - wall, cpu, cpu, cpu
 
 
 def _worker_cpu_seconds() -> float:
@@ -91,15 +103,15 @@ def _worker_peak_rss() -> int:
     return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
 
 
-def on_cluster(client: distributed.Client, pattern: str, blocksize: str) -> tuple[int, float, float, float]:
-    """(rows, wall seconds, processor seconds of all workers, of the busiest one) of one read_beacons pass."""
+def on_cluster(client: distributed.Client, pattern: str, blocksize: str) -> Run:
+    """One read_beacons pass; the decoding's processor time is the workers'."""
     before = client.run(_worker_cpu_seconds)
-    wall = time.perf_counter()
+    wall, here = time.perf_counter(), time.process_time()
     frame = read_beacons(pattern, blocksize=blocksize)
     rows = client.compute(frame.map_partitions(len).sum()).result(timeout=WAIT)
-    wall = time.perf_counter() - wall
+    wall, here = time.perf_counter() - wall, time.process_time() - here
     spent = [seconds - before[worker] for worker, seconds in client.run(_worker_cpu_seconds).items()]
-    return int(rows), wall, sum(spent), max(spent)
+    return int(rows), wall, sum(spent), max(spent), here
 
 
 def cluster(workers: int) -> tuple[distributed.LocalCluster, distributed.Client]:
@@ -108,9 +120,9 @@ def cluster(workers: int) -> tuple[distributed.LocalCluster, distributed.Client]
     return local, distributed.Client(local, timeout=120)
 
 
-def rounds(cases: dict[str, Callable[[], tuple[int, float, float, float]]], repetitions: int) -> dict:
+def rounds(cases: dict[str, Callable[[], Run]], repetitions: int) -> dict:
     """Every case once per round, the order rotating, so that noise hits all alike."""
-    samples: dict[str, list[tuple[int, float, float, float]]] = {key: [] for key in cases}
+    samples: dict[str, list[Run]] = {key: [] for key in cases}
     keys = list(cases)
     for rep in range(repetitions):
         shift = rep % len(keys)
@@ -123,6 +135,7 @@ def rounds(cases: dict[str, Callable[[], tuple[int, float, float, float]]], repe
             "wall_s": statistics.median(run[1] for run in runs),
             "cpu_s": statistics.median(run[2] for run in runs),
             "busiest_cpu_s": statistics.median(run[3] for run in runs),
+            "this_process_cpu_s": statistics.median(run[4] for run in runs),
             "wall_samples_s": [run[1] for run in runs],
             "cpu_samples_s": [run[2] for run in runs],
             "busiest_cpu_samples_s": [run[3] for run in runs],
@@ -148,6 +161,39 @@ def sweep(client: distributed.Client, pattern: str, blocksizes: list[str], repet
     return found
 
 
+def scheduling(client: distributed.Client, directory: pathlib.Path, paths: list[pathlib.Path],
+               repetitions: int) -> dict:
+    """Milliseconds a partition of two workers' passes over SCHEDULING_PARTITIONS partitions of a few
+    hundred lines each: wall time, this process's processor time, and the workers'."""
+    path = directory / "scheduling.sample"  # outside the archive's glob
+    with open(paths[0], "rb") as source:
+        path.write_bytes(source.read(SCHEDULING_PARTITIONS * SCHEDULING_BLOCK))
+    try:
+        on_cluster(client, str(path), str(SCHEDULING_BLOCK))  # warm-up
+        runs = [on_cluster(client, str(path), str(SCHEDULING_BLOCK)) for _ in range(repetitions)]
+    finally:
+        path.unlink()
+    return {"partitions": SCHEDULING_PARTITIONS, "block_bytes": SCHEDULING_BLOCK,
+            **{name: statistics.median(run[index] for run in runs) / SCHEDULING_PARTITIONS * 1e3
+               for name, index in (("wall_ms", 1), ("workers_cpu_ms", 2), ("this_process_cpu_ms", 4))}}
+
+
+def planning(directory: pathlib.Path, size: int, repetitions: int) -> dict:
+    """Median seconds of read_beacons over a sparse file of `size` bytes, at the default block size."""
+    path = directory / "plan.sparse"  # outside the archive's glob
+    with open(path, "wb") as file:
+        file.truncate(size)
+    try:
+        seconds = []
+        for _ in range(repetitions):
+            started = time.perf_counter()
+            partitions = read_beacons(str(path)).npartitions
+            seconds.append(time.perf_counter() - started)
+    finally:
+        path.unlink()
+    return {"bytes": size, "partitions": partitions, "seconds": statistics.median(seconds)}
+
+
 def print_report(report: dict) -> None:
     archive = report["archive"]
     print(f"Python {report['python']}, dask {report['dask']}; archive: {archive['files']} files, "
@@ -161,6 +207,18 @@ def print_report(report: dict) -> None:
         r = report["cases"][key]
         print(f"{label:<46}{r['wall_s']:>8.2f}{lines / r['wall_s'] / 1e6:>10.2f}"
               f"{r['cpu_s']:>8.2f}{lines / r['cpu_s'] / 1e6:>14.2f}{r['busiest_cpu_s']:>15.2f}")
+    for key in "bc":
+        r = report["cases"][key]
+        parts = report["partitions"]
+        print(f"({key}) scheduler and client: {r['this_process_cpu_s']:.2f} processor s a pass, "
+              f"{r['this_process_cpu_s'] / parts * 1e3:.1f} ms a partition ({parts} partitions)")
+    cost = report["scheduling"]
+    print(f"(c) over {cost['partitions']} partitions of {format_bytes(cost['block_bytes'])}, a partition: "
+          f"{cost['wall_ms']:.1f} ms wall, {cost['this_process_cpu_ms']:.1f} ms processor time of the scheduler and "
+          f"client, {cost['workers_cpu_ms']:.1f} ms of the workers")
+    plan = report["planning"]
+    print(f"planning a sparse file of {format_bytes(plan['bytes'])} ({plan['partitions']:,} partitions): "
+          f"{plan['seconds']:.2f} s")
     for t in report["targets"]:
         print(f"target {t['target']:<52} ratio {t['ratio']:>6.2f}  {'holds' if t['holds'] else 'MISSED'}")
     if "sweep" in report:
@@ -229,7 +287,10 @@ def main() -> int:
         if len({case["rows"] for case in report["cases"].values()}) != 1:
             print("refusing to report: the cluster did not give one row per decoded line", file=sys.stderr)
             return 1
+        report["partitions"] = read_beacons(pattern, blocksize=args.blocksize).npartitions
         report["targets"] = targets(report["cases"])
+        report["scheduling"] = scheduling(two[1], directory, paths, 3)
+        report["planning"] = planning(directory, 1 << 40, 3)
         if args.blocksizes:
             report["sweep"] = sweep(two[1], pattern, args.blocksizes.split(","), args.repetitions)
     finally:
