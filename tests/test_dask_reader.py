@@ -210,12 +210,38 @@ def test_a_file_rewritten_in_place_is_read_again(client, tmp_path):
                               "cr-alone", "one-byte", "cr-last"])
 @pytest.mark.parametrize("scan_bytes", [1, 2, 3, 64 << 10])
 def test_line_start_found_from_every_position(monkeypatch, data, scan_bytes):
-    # Small reads put the \r and the \n of a line end in different reads.
+    # Small reads put the \r and the \n of a line end in different reads; a limit may fall between them.
     monkeypatch.setattr(reader, "_SCAN_BYTES", scan_bytes)
     starts = sorted({0} | {match.end() for match in re.finditer(rb"\r\n|\n|\r", data)})
     for position in range(len(data) + 1):
-        wanted = min([start for start in starts if start >= position and start < len(data)] + [len(data)])
-        assert reader._line_start_at_or_after(io.BytesIO(data), position, len(data)) == wanted, position
+        following = min([start for start in starts if start >= position and start < len(data)] + [len(data)])
+        for limit in sorted({min(position + step, len(data)) for step in (0, 1, 2, 7, len(data))}):
+            found = reader._line_start_at_or_after(io.BytesIO(data), position, limit)
+            assert found == min(following, limit), (position, limit)
+
+
+class CountingReads(io.BytesIO):
+    def __init__(self, data):
+        super().__init__(data)
+        self.bytes_read = 0
+
+    def read(self, size=-1):
+        block = super().read(size)
+        self.bytes_read += len(block)
+        return block
+
+
+@pytest.mark.parametrize("scan_bytes", [1, 4096, 64 << 10])
+def test_ranges_inside_one_long_line_read_only_themselves(monkeypatch, scan_bytes):
+    # Every range that a long line crosses looks for a line start in it. If each read on to the end of the
+    # line, the ranges of a line n blocks long would read n²/2 blocks between them.
+    monkeypatch.setattr(reader, "_SCAN_BYTES", scan_bytes)
+    block = 10_000
+    data = b"x\n" + b"\0" * (20 * block) + b"\r\n"
+    for start in range(3, 20 * block, block):
+        file = CountingReads(data)
+        assert reader._line_start_at_or_after(file, start, start + block) == start + block
+        assert file.bytes_read <= block + 1, start
 
 
 def test_ranges_read_one_after_another_into_one_buffer(tmp_path):

@@ -52,7 +52,6 @@ from __future__ import annotations
 
 import functools
 import os
-import re
 import threading
 import uuid
 from typing import Any
@@ -72,7 +71,6 @@ from . import _chunks, _sources
 
 __all__ = ["read_beacons"]
 
-_LINE_END = re.compile(rb"[\r\n]")
 # How much to read at a time while looking for the next line end.
 _SCAN_BYTES = 64 << 10
 # Per thread: the buffer that _decode_range reads its bytes into.
@@ -191,8 +189,10 @@ def _decode_range(
 ) -> tuple[pa.Table, int]:
     """The lines that start in bytes [start, end) of a file, numbered from 1, and how many there are."""
     with fs.open(path, "rb") as file:
-        begin = _line_start_at_or_after(file, start, size)
-        finish = _line_start_at_or_after(file, end, size)
+        # A range in which no line starts owns none, so it looks no further than its end: every range that a
+        # long line crosses would otherwise scan on to the line's end, n²/2 blocks for a line n blocks long.
+        begin = _line_start_at_or_after(file, start, end)
+        finish = _line_start_at_or_after(file, end, size) if begin < end else begin
         file.seek(begin)
         buffer = _read_buffer(finish - begin)
         got = _read_into(file, buffer, finish - begin)
@@ -229,33 +229,38 @@ def _read_into(file: Any, buffer: bytearray, size: int) -> int:
     return got
 
 
-def _line_start_at_or_after(file: Any, position: int, size: int) -> int:
-    """The offset of the first line start at or after position, or size if no line starts there.
+def _line_start_at_or_after(file: Any, position: int, limit: int) -> int:
+    """The offset of the first line start at or after position, or limit if none comes before it.
 
     A line starts at offset 0 and right after a line end. The search begins one
-    byte early, so that a line end just before position is seen.
+    byte early, so that a line end just before position is seen, and reads no
+    further than limit.
     """
     if position <= 0:
         return 0
-    if position >= size:
-        return size
+    if position >= limit:
+        return limit
     offset = position - 1
     file.seek(offset)
-    while window := file.read(_SCAN_BYTES):
-        found = _LINE_END.search(window)
-        if found is None:
+    while offset < limit and (window := file.read(min(_SCAN_BYTES, limit - offset))):
+        # Two byte searches (memchr) where a pattern of both would step through a long line byte by byte.
+        lf = window.find(b"\n")
+        cr = window.find(b"\r", 0, lf if lf >= 0 else len(window))
+        at = cr if cr >= 0 else lf
+        if at < 0:
             offset += len(window)
             continue
-        end = offset + found.start()
-        if window[found.start()] != ord("\r"):
+        end = offset + at
+        # Past a \r at limit - 1 the next line starts at limit or after it: limit either way.
+        if at != cr or end + 1 == limit:
             return end + 1
         # A \n right after a \r belongs to the same line end, also when the read stopped between them.
-        following = window[found.start() + 1 : found.start() + 2]
+        following = window[at + 1 : at + 2]
         if not following:
             file.seek(end + 1)
             following = file.read(1)
         return end + 2 if following == b"\n" else end + 1
-    return size
+    return limit
 
 
 def _numbered(decoded: tuple[pa.Table, int], lines_before: int, source: str) -> pd.DataFrame:
