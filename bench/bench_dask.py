@@ -116,16 +116,21 @@ def on_cluster(client: distributed.Client, pattern: str, blocksize: str) -> Run:
     return int(rows), wall, sum(spent), max(spent), here
 
 
+def passes(client: distributed.Client, pattern: str, blocksize: str, count: int) -> list[Run]:
+    """`count` timed passes after an untimed one (the workers' imports, the page cache)."""
+    on_cluster(client, pattern, blocksize)
+    return [on_cluster(client, pattern, blocksize) for _ in range(count)]
+
+
 def alone_on_cluster(workers: int, pattern: str, blocksize: str) -> Run:
-    """A pass on a cluster started for it, after one untimed pass (the workers' imports, the page cache).
+    """A timed pass on a cluster started for it.
 
     No other cluster idles beside it: an idle one's scheduler, nanny and worker take about 80 ms of
     processor time a second, which two busy workers lose and one worker, with a core to spare, does not.
     """
     local, client = cluster(workers)
     try:
-        on_cluster(client, pattern, blocksize)
-        return on_cluster(client, pattern, blocksize)
+        return passes(client, pattern, blocksize, 1)[0]
     finally:
         client.close(timeout=60)
         local.close(timeout=60)
@@ -166,8 +171,7 @@ def sweep(client: distributed.Client, pattern: str, blocksizes: list[str], repet
     found = {}
     for blocksize in blocksizes:
         client.restart(timeout=120)  # a fresh peak resident size for each block size
-        on_cluster(client, pattern, blocksize)  # warm-up
-        runs = [on_cluster(client, pattern, blocksize) for _ in range(repetitions)]
+        runs = passes(client, pattern, blocksize, repetitions)
         found[blocksize] = {
             "partitions": read_beacons(pattern, blocksize=blocksize).npartitions,
             "wall_s": statistics.median(run[1] for run in runs),
@@ -186,8 +190,7 @@ def scheduling(client: distributed.Client, directory: pathlib.Path, paths: list[
     with open(paths[0], "rb") as source:
         path.write_bytes(source.read(SCHEDULING_PARTITIONS * SCHEDULING_BLOCK))
     try:
-        on_cluster(client, str(path), str(SCHEDULING_BLOCK))  # warm-up
-        runs = [on_cluster(client, str(path), str(SCHEDULING_BLOCK)) for _ in range(repetitions)]
+        runs = passes(client, str(path), str(SCHEDULING_BLOCK), repetitions)
     finally:
         path.unlink()
     return {"partitions": SCHEDULING_PARTITIONS, "block_bytes": SCHEDULING_BLOCK,

@@ -99,15 +99,18 @@ def main() -> None:
         # Every case writes a file that did not exist: replacing one would add the
         # file system's flush of the old contents to whichever case came second.
         out, beside = str(work / "out"), str(work / "out-beside")
-        decode = [str(COMMAND), "decode", "--quiet", "-o", out]
+
+        def decode_into(path: str) -> list[str]:
+            return [str(COMMAND), "decode", "--quiet", "-o", path]
+
+        decode = decode_into(out)
         cases = {
             "jsonl": ([decode + [str(plain)]], os.devnull),
             "csv": ([decode + ["--format", "csv", str(plain)]], os.devnull),
             "parquet": ([decode + ["--format", "parquet", str(plain)]], os.devnull),
             "jsonl, --jobs 2": ([decode + ["--jobs", "2", str(plain)]], os.devnull),
             "parquet, --jobs 2": ([decode + ["--format", "parquet", "--jobs", "2", str(plain)]], os.devnull),
-            TWO_RUNS: ([decode + [str(plain)], [str(COMMAND), "decode", "--quiet", "-o", beside, str(plain)]],
-                       os.devnull),
+            TWO_RUNS: ([decode + [str(plain)], decode_into(beside) + [str(plain)]], os.devnull),
             "jsonl, gzip input": ([decode + [str(packed)]], os.devnull),
             "gzip decompression alone": ([[sys.executable, "-c", GUNZIP, str(packed)]], os.devnull),
             "bare Python loop of parse calls": ([[sys.executable, "-c", PARSE_LOOP, str(plain)]], os.devnull),

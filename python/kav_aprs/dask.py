@@ -54,6 +54,7 @@ import functools
 import os
 import threading
 import uuid
+from collections.abc import Callable
 from typing import Any
 
 import dask.dataframe as dd
@@ -137,7 +138,7 @@ class _Graph:
         token = uuid.uuid4().hex
         self._names = {name: f"{name}-{token}" for name in ("decode-beacons", "number-lines", "count-lines")}
 
-    def add(self, name: str, func: Any, *args: Any) -> TaskRef:
+    def add(self, name: str, func: Callable[..., Any], *args: Any) -> TaskRef:
         key = (self._names[name], len(self.tasks))
         self.tasks[key] = Task(key, func, *args)
         return TaskRef(key)
