@@ -68,8 +68,9 @@ void BlockPool::give_back(void* block, std::size_t bytes) noexcept {
     {
         const std::lock_guard lock(mutex_);
         // A block over a quarter of the limit is not kept: a table's rare
-        // huge one (room for the error texts of a whole buffer of failures,
-        // hardly touched) would push out the many that the next table wants.
+        // huge one (the error texts of a large buffer of failures alone, grown
+        // past the buffer's size) would push out the many that the next table
+        // wants.
         if (size <= max_kept_bytes_ / 4) {
             while (n_kept_ > 0 &&
                    (n_kept_ == kMaxKeptBlocks || kept_bytes_ + size > max_kept_bytes_)) {

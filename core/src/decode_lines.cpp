@@ -13,10 +13,14 @@ namespace {
 // A guess at the number of rows a number of bytes holds, so that the columns
 // seldom grow: beacon lines are rarely shorter than this.
 constexpr std::size_t kShortestLikelyLine = 64;
-// The message of an error quotes the rest of its line and adds a few words:
-// about twice the line. Only the bytes written are ever touched, so a guess on
-// the large side costs address space, not memory.
-constexpr std::size_t kMessageBytesPerLineByte = 2;
+// The errors' columns start with room for the failures of this share of the
+// rest of the input, and grow past it. A feed fails on a few lines in a
+// hundred; a message is about 1.6 times its line. The column pool keeps a
+// block by its size, touched or not: room for every line to fail (twice the
+// rest for the messages) made the errors' blocks of a 64 MiB range too large
+// to keep, so that each range faulted in the pages of its failures' texts
+// afresh, and room for as many bytes as the rest pushed the beacons' blocks out.
+constexpr std::size_t kFailingShareOfRest = 8;
 
 // Where the first line of `data` ends, its line end included.
 std::size_t end_of_first_line(std::string_view data) noexcept {
@@ -83,10 +87,8 @@ Result<DecodedLines, DecodeLimitError> decode_lines(std::string_view data,
                 continue;
             }
             if (out.errors.rows() == 0) {
-                // The raw lines of the failures fit in the rest of the input.
-                const std::size_t rest_bytes = bytes_from(part, line);
-                out.errors.reserve(rest_bytes / kShortestLikelyLine,
-                                   kMessageBytesPerLineByte * rest_bytes);
+                const std::size_t room = bytes_from(part, line) / kFailingShareOfRest;
+                out.errors.reserve(room / kShortestLikelyLine, room);
             }
             out.errors.append(line_number, parsed.error(), line);
             ++counts.failures[error_kind_of(parsed.error())];

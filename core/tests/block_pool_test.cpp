@@ -4,9 +4,11 @@
 #include "case_names.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cstddef>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -141,6 +143,48 @@ TEST(ColumnBlockPool, DecodedTablesReuseEachOthersColumns) {
         EXPECT_LT(pool.kept_bytes(), kept);
     }
 }
+
+long minor_page_faults() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt;
+}
+
+// 64 MiB ranges (the Dask reader's default block), each decoded while the
+// table before it is still alive, as a worker holds a range's frame while it
+// decodes the next. Once the pool has settled, a range's failures are written
+// into blocks it kept, not into pages faulted in afresh: room for every line
+// to fail made their blocks too large for the pool to keep.
+class RangesWithFailures : public testing::TestWithParam<std::size_t> {};
+
+TEST_P(RangesWithFailures, KeepTheBlocksOfTheirTexts) {
+    if (!kColumnsUsePool) GTEST_SKIP() << "the columns keep to the C allocator in this build";
+    const std::size_t one_failure_in = GetParam();
+    const std::string valid =
+        "X1>KAFLR,qAS,RX1:/123456h4630.00N/00830.00E'090/050/A=001000 id06ABCDEF\n";
+    const std::string bad =
+        "X1>KAFLR,qAS,RX1:/123456h4630.00N/00830.00E'090/050/A=00100x id06ABCDEF\n";
+    std::string data;
+    for (std::size_t line = 1; data.size() < 64 * kMiB; ++line) {
+        data += line % one_failure_in == 0 ? bad : valid;
+    }
+    std::optional<DecodedLines> before;
+    long faults = 0;
+    for (int range = 0; range < 4; ++range) {
+        const long start = minor_page_faults();
+        auto decoded = decode_lines(data, 1);
+        ASSERT_TRUE(decoded.ok());
+        before = std::move(decoded).value();
+        faults = minor_page_faults() - start;
+    }
+    const ErrorColumns& errors = before->errors;
+    ASSERT_EQ(errors.rows(), before->counts.lines / one_failure_in);
+    const std::size_t text_bytes = errors.error().bytes().size() + errors.line().bytes().size();
+    const auto text_pages = static_cast<long>(text_bytes / 4096);
+    EXPECT_LT(faults, text_pages / 2) << "pages of the failures' texts: " << text_pages;
+}
+
+INSTANTIATE_TEST_SUITE_P(OneFailureIn, RangesWithFailures, testing::Values(10, 100));
 
 }  // namespace
 }  // namespace kav
