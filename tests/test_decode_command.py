@@ -5,6 +5,7 @@ compared with what the per-line module gives for the same lines.
 """
 
 import bz2
+import contextlib
 import csv
 import gzip
 import io
@@ -292,6 +293,50 @@ def test_a_closed_pipe_ends_the_run_quietly(tmp_path):
     stderr = tool.stderr.read()
     assert tool.wait(timeout=60) == 1
     assert b"Traceback" not in stderr
+
+
+@pytest.mark.parametrize("args, stdin, stdout, message", [
+    (["{input}", "-o", "{input}"], None, None, "-o {input} is also an input"),
+    (["{input}", "-o", "{tmp}/./beacons.txt"], None, None, "-o {tmp}/./beacons.txt is also an input"),
+    (["{link}", "--errors", "{input}"], None, None, "--errors {input} is also an input"),
+    (["-", "-o", "{input}"], "{input}", None, "-o {input} is also an input"),
+    (["{input}", "--format", "parquet", "-o", "{input}"], None, None, "-o {input} is also an input"),
+    (["-"], "{input}", "{input}", "standard output is also an input"),
+    (["{input}", "-o", "{tmp}/out.jsonl", "--errors", "{tmp}/out.jsonl"], None, None, "are one file"),
+    (["{input}", "-o", "{tmp}/new.jsonl", "--errors", "{tmp}/./new.jsonl"], None, None, "are one file"),
+], ids=["output_is_input", "output_is_input_spelt_otherwise", "errors_file_is_input_by_a_link",
+        "output_is_standard_input", "parquet_output_is_input", "standard_output_appends_to_input",
+        "output_is_errors_file", "new_output_is_errors_file"])
+def test_an_output_that_would_replace_an_input_or_the_other_output_is_refused(tmp_path, args, stdin, stdout, message):
+    def path(text):
+        return text.format(tmp=tmp_path, input=tmp_path / "beacons.txt", link=tmp_path / "link.txt")
+
+    lines = (VALID + b"\n" + b"bad\n") * 10
+    (tmp_path / "beacons.txt").write_bytes(lines)
+    (tmp_path / "link.txt").symlink_to("beacons.txt")
+    (tmp_path / "out.jsonl").write_bytes(b"kept\n")
+    before = sorted(tmp_path.iterdir())
+    with contextlib.ExitStack() as stack:
+        streams = {name: stack.enter_context(open(path(file), mode))
+                   for name, file, mode in (("stdin", stdin, "rb"), ("stdout", stdout, "ab")) if file}
+        result = subprocess.run([str(COMMAND), "decode", *map(path, args)], stderr=subprocess.PIPE,
+                                stdin=streams.get("stdin", subprocess.DEVNULL),
+                                stdout=streams.get("stdout", subprocess.DEVNULL), timeout=120)
+    assert result.returncode == 2
+    assert path(message) in result.stderr.decode() and b"Traceback" not in result.stderr
+    assert (tmp_path / "beacons.txt").read_bytes() == lines
+    assert (tmp_path / "out.jsonl").read_bytes() == b"kept\n"
+    assert sorted(tmp_path.iterdir()) == before
+
+
+def test_outputs_that_are_written_in_place_may_share_a_file(tmp_path):
+    both = tmp_path / "both.log"
+    with open(both, "wb") as log:
+        result = subprocess.run([str(COMMAND), "decode", "-q", "--errors", "-", "-"], input=VALID + b"\nbad\n",
+                                stdout=log, stderr=log, timeout=120)
+    assert result.returncode == 0
+    assert [record.get("line_number") for record in strict_json_lines(both.read_bytes())] == [1, 2]
+    assert run("decode", "-o", "/dev/null", "--errors", "/dev/null", "-", stdin=b"bad\n").returncode == 0
 
 
 @pytest.mark.parametrize("args", [

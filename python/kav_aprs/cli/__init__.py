@@ -23,7 +23,8 @@ exit status:
   0  every input was read and every output written (lines that fail to
      decode do not change it)
   1  an input could not be read or an output could not be written
-  2  the command line was wrong
+  2  the command line was wrong (for decode, also an output that is an input,
+     or -o and --errors naming one file: nothing is written)
 """
 
 

@@ -302,10 +302,49 @@ def _isatty(stream: Any) -> bool:
         return False
 
 
+def _file_identity(name: str, stdio: Any) -> tuple[Any, ...] | None:
+    """What tells whether two names are one file: the device and inode of a
+    regular file (of `stdio` for '-'), the resolved path of one not there yet;
+    None for devices, pipes and the like, which two names may well share
+    (/dev/null), and for what cannot be looked at (reported when opened)."""
+    try:
+        status = os.fstat(stdio.fileno()) if name == STDIO else os.stat(name)
+    except FileNotFoundError:
+        return ("path", os.path.realpath(name))
+    except (OSError, ValueError, AttributeError):
+        return None
+    return (status.st_dev, status.st_ino) if stat.S_ISREG(status.st_mode) else None
+
+
+def _clash(args: argparse.Namespace, inputs: list[str]) -> str | None:
+    """Why the files named cannot be written as asked, if they cannot.
+
+    An output that is also an input would replace the lines being decoded
+    (a named one when it is renamed into place, standard output as it grows
+    under the reader). Records and errors named as one file would replace each
+    other, each written under a temporary name that then takes the file's;
+    standard output and standard error may share a file, being written in place.
+    """
+    read = {identity for name in inputs if (identity := _file_identity(name, sys.stdin)) is not None}
+    output = _file_identity(args.output, sys.stdout)
+    errors = _file_identity(args.errors, sys.stderr) if args.errors is not None else None
+    for option, name, identity, stdio in (("-o", args.output, output, "standard output"),
+                                          ("--errors", args.errors, errors, "standard error")):
+        if identity is not None and identity in read:
+            what = stdio if name == STDIO else f"{option} {name}"
+            return f"{what} is also an input: write to another file"
+    if STDIO not in (args.output, args.errors) and output is not None and output == errors:
+        return f"-o {args.output} and --errors {args.errors} are one file: the one would replace the other"
+    return None
+
+
 def run(args: argparse.Namespace) -> int:
     if args.format == "parquet" and args.output == STDIO:
         args.parser.error("--format parquet needs a file: give one with -o FILE")
     inputs = args.inputs or [STDIO]
+    clash = _clash(args, inputs)
+    if clash is not None:
+        args.parser.error(clash)
     started = time.perf_counter()
     opened: list[Output] = []
     run: _Run | None = None
