@@ -2,6 +2,7 @@
 
     python chart.py results-batch.json batch-throughput.png     # bench_batch.py
     python chart.py results-decode.json decode-throughput.png   # bench_decode.py
+    python chart.py results-dask.json dask-throughput.png       # bench_dask.py
 
 For the columnar decoder it also prints the README's table rows from the same
 medians (bench_decode.py prints its own), so that the table and the bars
@@ -58,10 +59,20 @@ def draw_decode(report: dict, target: str) -> None:
          f"kav-aprs decode, {report['lines']:,} lines to a file")
 
 
+def draw_dask(report: dict, target: str) -> None:
+    lines = report["archive"]["lines"]
+    bars = [(case["label"], lines / case["wall_s"] / 1e6, key != "a") for key, case in report["cases"].items()]
+    draw(target, bars, "million lines per second, wall time of a pass (median)",
+         f"read_beacons on a local cluster, {report['archive']['bytes'] / 2**30:.2f} GiB archive")
+
+
 def main() -> None:
     source, target = sys.argv[1], sys.argv[2]
     report = json.loads(open(source).read())
-    (draw_batch if "cases" in report else draw_decode)(report, target)
+    if "dask" in report:
+        draw_dask(report, target)
+    else:
+        (draw_batch if "cases" in report else draw_decode)(report, target)
 
 
 if __name__ == "__main__":
