@@ -329,6 +329,16 @@ def test_an_output_that_would_replace_an_input_or_the_other_output_is_refused(tm
     assert sorted(tmp_path.iterdir()) == before
 
 
+def test_standard_error_into_the_output_file_is_refused(tmp_path):
+    out = tmp_path / "out.jsonl"
+    with open(out, "ab") as log:
+        result = subprocess.run([str(COMMAND), "decode", "-o", str(out), "--errors", "-", "-"],
+                                input=VALID + b"\nbad\n", stderr=log, timeout=120)
+    assert result.returncode == 2
+    assert f"-o {out} and --errors (standard error) are one file" in out.read_text()
+    assert sorted(tmp_path.iterdir()) == [out]
+
+
 def test_outputs_that_are_written_in_place_may_share_a_file(tmp_path):
     both = tmp_path / "both.log"
     with open(both, "wb") as log:

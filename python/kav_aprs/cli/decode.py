@@ -321,9 +321,9 @@ def _clash(args: argparse.Namespace, inputs: list[str]) -> str | None:
 
     An output that is also an input would replace the lines being decoded
     (a named one when it is renamed into place, standard output as it grows
-    under the reader). Records and errors named as one file would replace each
-    other, each written under a temporary name that then takes the file's;
-    standard output and standard error may share a file, being written in place.
+    under the reader). Records and errors in one file would be lost when a
+    named one, written under a temporary name, takes the file's name; standard
+    output and standard error may share a file, both being written in place.
     """
     read = {identity for name in inputs if (identity := _file_identity(name, sys.stdin)) is not None}
     output = _file_identity(args.output, sys.stdout)
@@ -333,8 +333,10 @@ def _clash(args: argparse.Namespace, inputs: list[str]) -> str | None:
         if identity is not None and identity in read:
             what = stdio if name == STDIO else f"{option} {name}"
             return f"{what} is also an input: write to another file"
-    if STDIO not in (args.output, args.errors) and output is not None and output == errors:
-        return f"-o {args.output} and --errors {args.errors} are one file: the one would replace the other"
+    if output is not None and output == errors and (args.output, args.errors) != (STDIO, STDIO):
+        names = (f"{option} {stdio if name == STDIO else name}" for option, name, stdio in
+                 (("-o", args.output, "(standard output)"), ("--errors", args.errors, "(standard error)")))
+        return f"{' and '.join(names)} are one file: the one would replace the other"
     return None
 
 
