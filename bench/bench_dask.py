@@ -27,6 +27,7 @@ with its dask extra.
 from __future__ import annotations
 
 import argparse
+import contextlib
 import hashlib
 import json
 import os
@@ -36,6 +37,7 @@ import resource
 import statistics
 import sys
 import time
+from collections.abc import Iterator
 from typing import Any, Callable
 
 import corpus_lines
@@ -134,18 +136,21 @@ def alone_on_cluster(workers: int, pattern: str, blocksize: str) -> Run:
     No other cluster idles beside it: an idle one's scheduler, nanny and worker take about 80 ms of
     processor time a second, which two busy workers lose and one worker, with a core to spare, does not.
     """
-    local, client = cluster(workers)
-    try:
+    with cluster(workers) as client:
         return passes(client, pattern, blocksize, 1)[0]
+
+
+@contextlib.contextmanager
+def cluster(workers: int) -> Iterator[distributed.Client]:
+    """A client of a local cluster of single-threaded worker processes, both closed on leaving."""
+    local = distributed.LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
+                                     host="127.0.0.1", dashboard_address=None, timeout=120)
+    client = distributed.Client(local, timeout=120)
+    try:
+        yield client
     finally:
         client.close(timeout=60)
         local.close(timeout=60)
-
-
-def cluster(workers: int) -> tuple[distributed.LocalCluster, distributed.Client]:
-    local = distributed.LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
-                                     host="127.0.0.1", dashboard_address=None, timeout=120)
-    return local, distributed.Client(local, timeout=120)
 
 
 def rounds(cases: dict[str, Callable[[], Run]], repetitions: int) -> dict:
@@ -311,14 +316,10 @@ def main() -> int:
         return 1
     report["partitions"] = read_beacons(pattern, blocksize=args.blocksize).npartitions
     report["targets"] = targets(report["cases"])
-    local, client = cluster(2)
-    try:
+    with cluster(2) as client:
         report["scheduling"] = scheduling(client, directory, paths, 3)
         if args.blocksizes:
             report["sweep"] = sweep(client, pattern, args.blocksizes.split(","), args.repetitions)
-    finally:
-        client.close(timeout=60)
-        local.close(timeout=60)
     report["planning"] = planning(directory, 1 << 40, 3)
     print_report(report)
     if args.json:

@@ -143,12 +143,17 @@ def _source_name(name: str) -> str:
     return os.fsencode(name).decode("utf-8", "backslashreplace")
 
 
+def _status(name: str, stdio: Any) -> os.stat_result:
+    """The status of a named file, or of the standard stream that '-' stands for."""
+    return os.fstat(stdio.fileno()) if name == STDIO else os.stat(name)
+
+
 def _total_size(inputs: list[str]) -> int | None:
     """The bytes of all inputs, when every one is a regular file."""
     total = 0
     for name in inputs:
         try:
-            status = os.stat(name) if name != STDIO else os.fstat(sys.stdin.fileno())
+            status = _status(name, sys.stdin)
         except (OSError, ValueError):
             return None
         if not stat.S_ISREG(status.st_mode):
@@ -308,7 +313,7 @@ def _file_identity(name: str, stdio: Any) -> tuple[Any, ...] | None:
     None for devices, pipes and the like, which two names may well share
     (/dev/null), and for what cannot be looked at (reported when opened)."""
     try:
-        status = os.fstat(stdio.fileno()) if name == STDIO else os.stat(name)
+        status = _status(name, stdio)
     except FileNotFoundError:
         return ("path", os.path.realpath(name))
     except (OSError, ValueError, AttributeError):
