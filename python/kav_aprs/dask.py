@@ -309,10 +309,20 @@ def _frame(table: pa.Table, source: str) -> pd.DataFrame:
 def _categorical(column: pa.ChunkedArray, name: str) -> pd.Categorical:
     """An enumeration column as a categorical: the dictionary of every batch lists all the members' texts in
     code order, so the indices are the codes of one set of categories, the same in every partition. A table
-    without rows may come without batches (as Dask hands one from worker to worker), hence no dictionary."""
-    codes = [chunk.indices.to_numpy(zero_copy_only=False) for chunk in column.chunks]
-    return pd.Categorical.from_codes(np.concatenate(codes) if codes else np.empty(0, np.int8),
-                                     dtype=_enumerations()[name])
+    without rows may come without batches (as Dask hands one from worker to worker), hence no dictionary.
+
+    The codes are copied, since pandas refuses assignments into a frame whose codes are Arrow's read-only
+    memory. They are copied into memory from Arrow's pool, which keeps what is freed for the next range: on
+    Dask workers, which start with MALLOC_TRIM_THRESHOLD_ set, the C allocator hands freed memory back to the
+    system at once, so codes from numpy were faulted in afresh for every range (a third of the renumbering
+    task's time)."""
+    dtype = np.dtype(column.type.index_type.to_pandas_dtype()) if column.num_chunks else np.dtype(np.int8)
+    codes = np.frombuffer(pa.allocate_buffer(len(column) * dtype.itemsize), dtype)
+    at = 0
+    for chunk in column.chunks:
+        codes[at : at + len(chunk)] = chunk.indices.to_numpy(zero_copy_only=False)
+        at += len(chunk)
+    return pd.Categorical.from_codes(codes, dtype=_enumerations()[name])
 
 
 @functools.cache
