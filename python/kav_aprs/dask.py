@@ -25,19 +25,26 @@ Line numbers count every line of a file (blank and comment lines too) from 1.
 A range's first line number is one plus the number of lines in the ranges
 before it. Those counts are carried, not recounted: each range is decoded
 with numbers starting at 1 and reports how many lines it held; a small task
-per range adds the counts of the ranges before it to its numbers. Counting
-the line ends before each range instead would read every file about
-(number of ranges / 2) times over; a separate counting pass would read it
-twice. Carrying costs two small tasks per range and no extra reading. It is
-also why the frame is built over a graph of tasks written out here
-(``from_graph``) and not with ``from_map``, whose partitions cannot take
-inputs from other tasks; ``from_graph`` adds one task per partition that hands
-the frame on under the frame's own key, ``from_delayed`` two. The tasks are
-written straight into one graph: chained delayed objects would each carry the
-graph of every range before them, which made planning a file quadratic in its
-ranges (six minutes for the 16,384 ranges of a terabyte). The keys are not
-derived from the arguments: a file rewritten in place must not be answered
-from the results of an earlier read still held on a cluster.
+per range adds up the counts of the ranges before it, and the frame's own
+step adds that to the range's numbers. Counting the line ends before each
+range instead would read every file about (number of ranges / 2) times over;
+a separate counting pass would read it twice. Carrying costs one small task
+per range and no extra reading.
+
+It is also why the frame is made of two expressions of this module's own
+(_Decoding and _Frames) and not with ``from_map``, whose partitions cannot
+take inputs from other tasks, nor with ``from_graph`` or ``from_delayed``,
+which put one or two tasks in front of every partition only to hand its frame
+on. _Decoding holds the decoding and counting tasks; _Frames turns each
+decoded range into its numbered pandas frame, and is blockwise, so that Dask
+fuses it with what the computation does next to each partition (a filter,
+``len``, writing Parquet): a partition costs three tasks, and a frame that
+only those fused steps read is never stored or sized by the worker. The tasks
+are written straight into one graph: chained delayed objects would each carry
+the graph of every range before them, which made planning a file quadratic in
+its ranges. The keys are not derived from the arguments: a file rewritten in
+place must not be answered from the results of an earlier read still held on
+a cluster.
 
 Columns: those of the decoder's tables, plus ``source``, the file the row came
 from. Every column is Arrow-backed (``pandas.ArrowDtype``) except the
@@ -54,8 +61,7 @@ import functools
 import os
 import threading
 import uuid
-from collections.abc import Callable
-from typing import Any
+from typing import Any, NamedTuple
 
 import dask.dataframe as dd
 import fsspec
@@ -63,6 +69,10 @@ import numpy as np
 import pandas as pd
 import pyarrow as pa
 import pyarrow.compute as pc
+from dask.base import tokenize
+from dask.dataframe.dask_expr import new_collection
+from dask.dataframe.dask_expr._expr import Expr, PartitionsFiltered
+from dask.dataframe.dask_expr.io import BlockwiseIO
 from dask.task_spec import Task, TaskRef
 from dask.utils import parse_bytes
 
@@ -101,14 +111,9 @@ def read_beacons(
     fs, _, paths = fsspec.get_fs_token_paths(urlpath, mode="rb", storage_options=storage_options)
     if not paths:
         raise FileNotFoundError(f"no beacon file matches {urlpath!r}")
-    graph = _Graph()
-    for path in paths:
-        _plan_file(graph, fs, path, block, errors)
+    parts = tuple(part for path in paths for part in _plan_file(fs, path, block))
     meta = _frame(pa.Table.from_batches([_empty_batch(errors)]), "")
-    # Not from_delayed, which hands every frame on through two more tasks: on a cluster each task costs the
-    # scheduler and a worker a few milliseconds, and the worker sizes its result again.
-    keys = graph.partitions
-    return dd.from_graph(graph.tasks, meta, (None,) * (len(keys) + 1), keys, "read-beacons")
+    return new_collection(_Frames(_Decoding(parts, errors, uuid.uuid4().hex), meta))
 
 
 def _block_bytes(blocksize: int | str | None) -> int | None:
@@ -125,44 +130,106 @@ def _block_bytes(blocksize: int | str | None) -> int | None:
     return block
 
 
-class _Graph:
-    """The tasks of one read, and the keys of its partitions in order.
+class _Part(NamedTuple):
+    """What one partition decodes: a whole file (start is None), or the lines that start in bytes
+    [start, end) of a file of `size` bytes."""
 
-    Keys are fresh for every read (see the module's notes) and named by what
-    their tasks do, which is how Dask's dashboard groups them.
-    """
-
-    def __init__(self) -> None:
-        self.tasks: dict[tuple[str, int], Task] = {}
-        self.partitions: list[tuple[str, int]] = []
-        token = uuid.uuid4().hex
-        self._names = {name: f"{name}-{token}" for name in ("decode-beacons", "number-lines", "count-lines")}
-
-    def add(self, name: str, func: Callable[..., Any], *args: Any) -> TaskRef:
-        key = (self._names[name], len(self.tasks))
-        self.tasks[key] = Task(key, func, *args)
-        return TaskRef(key)
+    fs: fsspec.AbstractFileSystem
+    path: str
+    source: str
+    start: int | None = None
+    end: int = 0
+    size: int = 0
 
 
-def _plan_file(graph: _Graph, fs: fsspec.AbstractFileSystem, path: str, block: int | None, errors: bool) -> None:
-    """Adds the partitions of one file to the graph, in file order."""
+def _plan_file(fs: fsspec.AbstractFileSystem, path: str, block: int | None) -> list[_Part]:
+    """The partitions of one file, in file order."""
     size = fs.size(path)
     source = path if _is_local(fs) else fs.unstrip_protocol(path)
     if block is None or size <= block or _is_compressed(fs, path):
-        graph.partitions.append(graph.add("decode-beacons", _decode_file, fs, path, source, errors).key)
-        return
-    # Three tasks per range: the decoding, the renumbering and the running count of lines. The two small ones
-    # take the decoded range whole rather than pieces of it, which would cost a task per piece; they run where
-    # it lies, since it is by far their largest input. The decoding hands on an Arrow table, which Dask sizes
-    # at a glance, and the renumbering makes the range's one pandas frame. The last range's count would have
-    # no reader.
-    lines_before: TaskRef | int = 0
-    for start in range(0, size, block):
-        decoded = graph.add("decode-beacons", _decode_range, fs, path, source, start, min(start + block, size),
-                            size, errors)
-        graph.partitions.append(graph.add("number-lines", _numbered, decoded, lines_before, source).key)
-        if start + block < size:
-            lines_before = graph.add("count-lines", _lines_after, decoded, lines_before)
+        return [_Part(fs, path, source)]
+    return [_Part(fs, path, source, start, min(start + block, size), size) for start in range(0, size, block)]
+
+
+class _Decoding(Expr):
+    """The decoding tasks, one per partition, and the running line counts between the ranges of a file.
+
+    Partition i of this expression is the decoded table of part i and its line count; the count task of a
+    range that follows another in its file holds the lines of the file before it. The keys are fresh for
+    every read (see the module's notes).
+    """
+
+    _parameters = ["parts", "errors", "token"]
+
+    @functools.cached_property
+    def _name(self) -> str:
+        return f"decode-beacons-{self.token}"
+
+    @functools.cached_property
+    def _count_name(self) -> str:
+        return f"count-lines-{self.token}"
+
+    @property
+    def _meta(self) -> Any:
+        return None
+
+    def _divisions(self) -> tuple[None, ...]:
+        return (None,) * (len(self.parts) + 1)
+
+    def _tree_repr_lines(self, indent: int = 0, recursive: bool = True) -> list[str]:
+        # What frame.pprint() shows: a count, not the parts, which are thousands for a terabyte.
+        files = len({part.path for part in self.parts})
+        return [" " * indent + f"Decoding: {len(self.parts)} partitions of {files} files"]
+
+    def lines_before(self, index: int) -> TaskRef | int:
+        """What the renumbering of partition `index` adds to its line numbers."""
+        return TaskRef((self._count_name, index)) if self.parts[index].start else 0
+
+    def _layer(self) -> dict:
+        tasks: dict[tuple[str, int], Task] = {}
+        for index, part in enumerate(self.parts):
+            key = (self._name, index)
+            if part.start is None:
+                tasks[key] = Task(key, _decode_file, part.fs, part.path, part.source, self.errors)
+            else:
+                tasks[key] = Task(key, _decode_range, part.fs, part.path, part.source, part.start, part.end,
+                                  part.size, self.errors)
+            # The count takes the decoded range before it whole, not a piece of it, which would cost one more
+            # task; so it runs where that range lies, by far its largest input.
+            if part.start:
+                count = (self._count_name, index)
+                tasks[count] = Task(count, _lines_after, TaskRef((self._name, index - 1)),
+                                    self.lines_before(index - 1))
+        return tasks
+
+
+class _Frames(PartitionsFiltered, BlockwiseIO):
+    """The frame of each partition: its decoded table renumbered, as a pandas frame.
+
+    Blockwise, so that Dask fuses it with what the computation does next to each partition (len, a
+    filter, writing Parquet): one task per partition hands on the frame or what became of it, and a
+    frame that only a fused step reads is never stored and sized on the worker. A selection of
+    partitions (``frame.partitions[...]``) keeps their own numbers, by which they find their inputs."""
+
+    _parameters = ["decoding", "meta", "_partitions"]
+    _defaults = {"_partitions": None}
+
+    @functools.cached_property
+    def _name(self) -> str:
+        # A selection of partitions is another expression, with keys of its own.
+        return f"read-beacons-{tokenize(self.decoding._name, self.operand('_partitions'))}"
+
+    @property
+    def _meta(self) -> pd.DataFrame:
+        return self.operand("meta")
+
+    def _divisions(self) -> tuple[None, ...]:
+        return self.decoding._divisions()
+
+    def _filtered_task(self, name: Any, index: int) -> Task:
+        decoding = self.decoding
+        return Task(name, _numbered, TaskRef((decoding._name, index)), decoding.lines_before(index),
+                    decoding.parts[index].source)
 
 
 def _is_local(fs: fsspec.AbstractFileSystem) -> bool:
@@ -177,12 +244,15 @@ def _is_compressed(fs: fsspec.AbstractFileSystem, path: str) -> bool:
     return any(head.startswith(magic) for magic, _ in _sources._COMPRESSED)
 
 
-def _decode_file(fs: fsspec.AbstractFileSystem, path: str, source: str, errors: bool) -> pd.DataFrame:
-    """A whole file, compressed or not, streamed through the decoder."""
+def _decode_file(fs: fsspec.AbstractFileSystem, path: str, source: str, errors: bool) -> tuple[pa.Table, int]:
+    """A whole file, compressed or not, streamed through the decoder, and how many lines it has."""
+    batches, lines = [], 0
     with fs.open(path, "rb") as file:
-        batches = [_batch(decoded, errors) for decoded in kav_aprs.iter_decoded(file)]
+        for decoded in kav_aprs.iter_decoded(file):
+            batches.append(_batch(decoded, errors))
+            lines += decoded.lines
     # At least one batch, which from_batches takes the table's schema from.
-    return _frame(pa.Table.from_batches(batches or [_empty_batch(errors)]), source)
+    return pa.Table.from_batches(batches or [_empty_batch(errors)]), lines
 
 
 def _decode_range(
