@@ -83,7 +83,8 @@ def iter_decoded(source: Source, *, batch_bytes: int = 8 << 20) -> Iterator[Deco
 def _decode_chunks(opener: AbstractContextManager[Any], batch_bytes: int) -> Iterator[Decoded]:
     line_number = 1
     with opener as stream:
-        for chunk in _chunks.whole_lines(stream, batch_bytes):
+        # Each chunk is decoded before the next is read, so one buffer serves every read.
+        for chunk in _chunks.whole_lines(stream, batch_bytes, recycle=True):
             decoded = decode_chunk(chunk, line_number)
             del chunk  # not kept while the caller works on the result
             line_number += decoded.lines

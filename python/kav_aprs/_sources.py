@@ -29,9 +29,10 @@ _SNIFF_BYTES = max(len(magic) for magic, _ in _COMPRESSED)
 class _Rejoined:
     """A stream whose first bytes were read to recognise its format, put back in front.
 
-    Only ``read`` is offered (a file object given by the caller need not
-    seek): it is all that the decompressing readers call, and the chunker then
-    reads a file in whole chunks, the first one included.
+    Only ``read`` and ``readinto`` are offered (a file object given by the
+    caller need not seek): ``read`` is all that the decompressing readers call,
+    and the chunker then reads a file in whole chunks, the first one included,
+    into one buffer that it keeps for every read.
     """
 
     def __init__(self, head: bytes, stream: IO[bytes]) -> None:
@@ -46,6 +47,14 @@ class _Rejoined:
             self._head = head[size:]
             return head[:size]
         return head + self._stream.read(-1 if size < 0 else size - len(head))
+
+    def readinto(self, buffer: memoryview) -> int:
+        read_into = getattr(self._stream, "readinto", None)
+        if self._head or read_into is None:
+            data = self.read(len(buffer)) or b""
+            buffer[: len(data)] = data
+            return len(data)
+        return read_into(buffer) or 0
 
 
 class _RejoinedLive(_Rejoined):
