@@ -6,14 +6,18 @@ files of bench corpus lines: one bad line in a hundred and a server comment ever
 In one run and in rotating order, each round times:
 
   (a) iter_decoded over every file on one thread: the columnar decoder's own figure;
+  (d) iter_decoded in two processes at once, each over half the files: the decoder with both cores busy;
   (b) read_beacons(...).map_partitions(len).sum() on a local cluster of one single-threaded worker;
   (c) the same on two single-threaded workers.
 
 Each of (b) and (c) has a cluster of its own, started for the pass and closed after it.
 
 It prints medians of wall time and, since the machine is shared, also of processor time (of this
-process for (a), of the worker processes for (b) and (c), and of the busiest worker), with the targets
-(c) >= 1.7 x (b) and (a) per core <= 1.3 x (c) per core as medians of the ratios within each round.
+process for (a), of the decoding in the two processes for (d), of the worker processes for (b) and (c),
+and of the busiest one), with the targets
+(c) >= 1.7 x (b) and (a) per core <= 1.3 x (c) per core as medians of the ratios within each round, and
+the ratios of processor time per line that tell Dask's own share from the machine's ((b) over (a), (c) over
+(d)).
 For (b) and (c) it also gives this process's processor time a partition: the scheduler's and the
 client's work (a local cluster runs them here), which no number of workers shares out; the same over
 many small partitions, where decoding costs next to nothing, is what each partition costs them. Last,
@@ -35,6 +39,7 @@ import pathlib
 import platform
 import resource
 import statistics
+import subprocess
 import sys
 import time
 from collections.abc import Iterator
@@ -52,12 +57,16 @@ BAD_EVERY = 100
 COMMENT_EVERY = 10_000
 BLOCK_LINES = 10_000  # lines of the block that every file repeats
 WAIT = 1800  # seconds: the longest any one cluster call may take
+# This process's environment as it started: starting a local cluster leaves the workers' settings in it
+# (MALLOC_TRIM_THRESHOLD_ among them), which (d)'s processes must not inherit.
+ENVIRONMENT = dict(os.environ)
 # The pass that shows what a partition costs the scheduler: many partitions, little to decode in each.
 SCHEDULING_PARTITIONS = 512
 SCHEDULING_BLOCK = 16 << 10
 # The cases, as the table and the chart name them.
 LABELS = {
     "a": "(a) iter_decoded, one thread",
+    "d": "(d) iter_decoded, two processes at once",
     "b": "(b) read_beacons, 1 worker x 1 thread",
     "c": "(c) read_beacons, 2 workers x 1 thread",
 }
@@ -102,6 +111,37 @@ def single_thread(paths: list[pathlib.Path]) -> Run:
     rows = sum(decoded.decoded for path in paths for decoded in kav_aprs.iter_decoded(path))
     cpu = time.process_time() - cpu
     return rows, time.perf_counter() - wall, cpu, cpu, cpu
+
+
+def side_by_side(paths: list[pathlib.Path]) -> Run:
+    """iter_decoded in two processes at once, each over half the files: the decoder with both cores busy, as
+    two workers have them. Both start decoding together, once both have started up; their processor time is
+    that of the decoding alone."""
+    halves = [paths[0::2], paths[1::2]]
+    children = [subprocess.Popen([sys.executable, __file__, "--decode", *map(str, half)], text=True,
+                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=ENVIRONMENT)
+                for half in halves]
+    for child in children:
+        if child.stdout.readline() != "ready\n":
+            raise RuntimeError("a decoding process did not start")
+    wall = time.perf_counter()
+    for child in children:
+        child.stdin.write("go\n")
+        child.stdin.close()
+    ran = [json.loads(child.stdout.readline()) for child in children]
+    wall = time.perf_counter() - wall
+    for child in children:
+        child.wait(timeout=WAIT)
+    cpu = [run["cpu_s"] for run in ran]
+    return sum(run["rows"] for run in ran), wall, sum(cpu), max(cpu), 0.0
+
+
+def decode_when_told(paths: list[str]) -> None:
+    """The child of side_by_side: decodes its files once told to, and reports rows and processor time."""
+    print("ready", flush=True)
+    sys.stdin.readline()
+    rows, _, cpu, _, _ = single_thread([pathlib.Path(path) for path in paths])
+    print(json.dumps({"rows": rows, "cpu_s": cpu}), flush=True)
 
 
 def _worker_cpu_seconds() -> float:
@@ -250,6 +290,8 @@ def print_report(report: dict) -> None:
           f"{plan['seconds']:.2f} s")
     for t in report["targets"]:
         print(f"target {t['target']:<52} ratio {t['ratio']:>6.2f}  {'holds' if t['holds'] else 'MISSED'}")
+    for share in report["shares"]:
+        print(f"processor time per line, {share['measure']:<52} ratio {share['ratio']:>6.2f}")
     if "sweep" in report:
         print(f"{'blocksize (2 workers)':<24}{'partitions':>11}{'wall s':>8}{'cpu s':>8}{'peak worker RSS':>17}")
         for blocksize, r in report["sweep"].items():
@@ -257,14 +299,14 @@ def print_report(report: dict) -> None:
                   f"{format_bytes(r['peak_worker_rss_bytes']):>17}")
 
 
+def median_ratio(numerator: list[float], denominator: list[float], factor: float = 1.0) -> float:
+    """The median of per-round ratios: the cases of one round ran back to back, under much the same load from
+    the rest of the machine."""
+    return statistics.median(factor * n / d for n, d in zip(numerator, denominator))
+
+
 def targets(cases: dict) -> list[dict]:
-    """The targets as medians of per-round ratios: the cases of one round ran back to back, under much the
-    same load from the rest of the machine."""
     a, b, c = (cases[key] for key in "abc")
-
-    def median_ratio(numerator: list[float], denominator: list[float], factor: float = 1.0) -> float:
-        return statistics.median(factor * n / d for n, d in zip(numerator, denominator))
-
     checks = (
         ("(c) >= 1.7 x (b), wall", median_ratio(b["wall_samples_s"], c["wall_samples_s"]), ">=", 1.7),
         # On a busy machine the second worker may get no second core of its own; the busiest worker's
@@ -281,6 +323,20 @@ def targets(cases: dict) -> list[dict]:
             for target, ratio, relation, bound in checks]
 
 
+def shares(cases: dict) -> list[dict]:
+    """Processor time per line, as ratios that tell Dask's own share from the machine's: with one core busy,
+    and with both busy, when the decoder alone slows down too (the caches and memory that the cores share)."""
+    a, b, c, d = (cases[key] for key in "abcd")
+    return [
+        {"measure": "(d) over (a): the decoder, both cores busy over one",
+         "ratio": median_ratio(d["cpu_samples_s"], a["cpu_samples_s"])},
+        {"measure": "(b) over (a): Dask's share, one core busy",
+         "ratio": median_ratio(b["cpu_samples_s"], a["cpu_samples_s"])},
+        {"measure": "(c) over (d): Dask's share, both cores busy",
+         "ratio": median_ratio(c["cpu_samples_s"], d["cpu_samples_s"])},
+    ]
+
+
 def main() -> int:
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--archive", default="/tmp/kav-aprs-bench-archive", help="where the archive is made")
@@ -293,7 +349,11 @@ def main() -> int:
                     help="start the workers without distributed's MALLOC_TRIM_THRESHOLD_, so that freed memory"
                          " is reused instead of handed back to the system and faulted in again")
     ap.add_argument("--json", help="write the figures to this file")
+    ap.add_argument("--decode", nargs="+", metavar="FILE", help=argparse.SUPPRESS)  # side_by_side's children
     args = ap.parse_args()
+    if args.decode:
+        decode_when_told(args.decode)
+        return 0
 
     directory = pathlib.Path(args.archive)
     archive = generate(directory, parse_bytes(args.size), args.files)
@@ -306,6 +366,7 @@ def main() -> int:
     report["worker_environment"] = dask.config.get("distributed.nanny.pre-spawn-environ")
     report["cases"] = rounds({
         "a": lambda: single_thread(paths),
+        "d": lambda: side_by_side(paths),
         "b": lambda: alone_on_cluster(1, pattern, args.blocksize),
         "c": lambda: alone_on_cluster(2, pattern, args.blocksize),
     }, args.repetitions)
@@ -316,6 +377,7 @@ def main() -> int:
         return 1
     report["partitions"] = read_beacons(pattern, blocksize=args.blocksize).npartitions
     report["targets"] = targets(report["cases"])
+    report["shares"] = shares(report["cases"])
     with cluster(2) as client:
         report["scheduling"] = scheduling(client, directory, paths, 3)
         if args.blocksizes:
