@@ -40,6 +40,13 @@ SPLITS = {
 }
 
 
+class ReadAlone:
+    """A regular file that offers read and fileno, and no readinto."""
+
+    def __init__(self, file):
+        self.read, self.fileno = file.read, file.fileno
+
+
 def merged(decodeds):
     """The rows and counts of several Decoded put together, as of one decode."""
     beacons, errors = [], []
@@ -62,15 +69,16 @@ def expected_of(data):
 
 @pytest.mark.parametrize("batch_bytes", [1, 2, 3, 5, 64, 1000, 8 << 20])
 @pytest.mark.parametrize("name", SPLITS)
-@pytest.mark.parametrize("kind", ["stream", "file"])
+@pytest.mark.parametrize("kind", ["stream", "file", "file-read-alone"])
 def test_chunks_together_equal_one_decode(tmp_path, kind, name, batch_bytes):
-    # A stream is read a fresh object at a time; a file into one buffer that every read reuses.
+    # A stream is read a fresh object at a time; a file into one buffer that every read reuses, also when
+    # the file object offers nothing but read.
     data = SPLITS[name]
-    source = io.BytesIO(data)
-    if kind == "file":
-        source = tmp_path / "beacons.txt"
-        source.write_bytes(data)
-    chunks = list(kav_aprs.iter_decoded(source, batch_bytes=batch_bytes))
+    path = tmp_path / "beacons.txt"
+    path.write_bytes(data)
+    with open(path, "rb") as file:
+        source = {"stream": io.BytesIO(data), "file": path, "file-read-alone": ReadAlone(file)}[kind]
+        chunks = list(kav_aprs.iter_decoded(source, batch_bytes=batch_bytes))
     assert all(chunk.lines > 0 for chunk in chunks)
     assert merged(chunks) == expected_of(data)
 

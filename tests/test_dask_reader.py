@@ -126,6 +126,17 @@ def test_a_range_without_rows_or_batches_keeps_the_types(tmp_path, errors):
         assert [repr(dtype) for dtype in frame.dtypes] == [repr(dtype) for dtype in meta.dtypes]
 
 
+def test_a_frame_computed_in_process_takes_assignments(tmp_path):
+    # Computed in this process, a frame of one partition is the very frame that partition made: the
+    # enumerations' codes must be its own, writable, not the decoder's read-only Arrow buffers.
+    paths = write_files(tmp_path, [("a.txt", MIXED, False)])
+    frame = reader.read_beacons(str(paths[0])).compute(scheduler="sync")
+    kind, altitude = frame.columns.get_loc("aircraft_type"), frame.columns.get_loc("gps_altitude")
+    frame.iat[0, kind] = frame.iat[1, kind]
+    frame.iat[0, altitude] = -1.0
+    assert (frame.iat[0, kind], frame.iat[0, altitude]) == (frame.iat[1, kind], -1.0)
+
+
 def test_parquet_written_by_dask_reads_back_in_duckdb(client, tmp_path):
     paths = write_files(tmp_path, CASES[-1][1])
     out = tmp_path / "parquet"
