@@ -161,8 +161,8 @@ GRAPHS = [
 @pytest.mark.parametrize("files, blocksize, tasks", [case[1:] for case in GRAPHS], ids=[case[0] for case in GRAPHS])
 def test_tasks_per_partition(tmp_path, files, blocksize, tasks):
     # Each task costs the scheduler and a worker milliseconds: a graph that grows tasks per range shows up in
-    # every pass over an archive. What a computation does next to each partition joins the step that makes
-    # its frame, in the same task.
+    # every pass over an archive. Once Dask fuses the graph, what a computation does next to each partition
+    # joins the step that makes its frame, in the same task.
     write_files(tmp_path, files)
     lazy = reader.read_beacons(str(tmp_path / "*.txt"), blocksize=blocksize)
     assert len(dict(lazy.__dask_graph__())) == tasks

@@ -36,10 +36,12 @@ It is also why the frame is made of two expressions of this module's own
 take inputs from other tasks, nor with ``from_graph`` or ``from_delayed``,
 which put one or two tasks in front of every partition only to hand its frame
 on. _Decoding holds the decoding and counting tasks; _Frames turns each
-decoded range into its numbered pandas frame, and is blockwise, so that Dask
-fuses it with what the computation does next to each partition (a filter,
-``len``, writing Parquet): a partition costs three tasks, and a frame that
-only those fused steps read is never stored or sized by the worker. The tasks
+decoded range into its numbered pandas frame: a partition costs three tasks.
+_Frames is blockwise, so that a fused graph (``optimize()``, ``persist()``)
+joins it with what the computation does next to each partition (a filter,
+``len``), and a frame that only those steps read is never stored or sized by
+the worker. Dask 2026.11 does not fuse in ``compute()`` or ``to_parquet()``;
+there the frame is a task of its own. The tasks
 are written straight into one graph: chained delayed objects would each carry
 the graph of every range before them, which made planning a file quadratic in
 its ranges. The keys are not derived from the arguments: a file rewritten in
@@ -206,9 +208,9 @@ class _Decoding(Expr):
 class _Frames(PartitionsFiltered, BlockwiseIO):
     """The frame of each partition: its decoded table renumbered, as a pandas frame.
 
-    Blockwise, so that Dask fuses it with what the computation does next to each partition (len, a
-    filter, writing Parquet): one task per partition hands on the frame or what became of it, and a
-    frame that only a fused step reads is never stored and sized on the worker. A selection of
+    Blockwise, so that a fused graph joins it with what the computation does next to each partition
+    (len, a filter): one task per partition hands on the frame or what became of it, and a frame that
+    only a fused step reads is never stored and sized on the worker. A selection of
     partitions (``frame.partitions[...]``) keeps their own numbers, by which they find their inputs."""
 
     _parameters = ["decoding", "meta", "_partitions"]
