@@ -109,6 +109,9 @@ def _reads(stream: Any, recycle: bool) -> Callable[[int], tuple[bytes | bytearra
     memory goes straight back to the system (Dask's workers set
     MALLOC_TRIM_THRESHOLD_), each read of megabytes was mapped and zeroed
     afresh, which made iter_decoded take 1.7 times its processor time there.
+    The buffer starts a memory page, so that a file read from a page's start
+    (as it is, read after read of a whole batch) is copied page to page (see
+    page_aligned_buffer).
     """
     live = hasattr(stream, "read1")
     read_into = getattr(stream, "readinto1" if live else "readinto", None)
@@ -125,7 +128,7 @@ def _reads(stream: Any, recycle: bool) -> Callable[[int], tuple[bytes | bytearra
     def recycled(size: int) -> tuple[bytearray, int]:
         nonlocal buffer
         if len(buffer) < size:
-            buffer = bytearray(size)
+            buffer = _native.page_aligned_buffer(size)
         with memoryview(buffer)[:size] as view:
             return buffer, read_into(view) or 0
 
