@@ -91,6 +91,17 @@ def _install_checkout(session: nox.Session, build_dir: str, *settings: str) -> N
     )
 
 
+def _install_for_tests(session: nox.Session, *requirements: str) -> None:
+    """Installs into a test session's environment, which _drop_environment removes once it has served.
+
+    Without compiling every installed module to bytecode up front: for pyarrow,
+    pandas, Dask, mypy and the rest that took some 20 s an environment, for
+    modules the tests mostly never import; Python compiles those they do as it
+    loads them.
+    """
+    session.install("--no-compile", *requirements)
+
+
 def _drop_environment(session: nox.Session, ran: object) -> None:
     """Removes a test session's environment once its tests have run and passed.
 
@@ -209,9 +220,9 @@ def tests(session: nox.Session) -> None:
         wheel = _release_wheel(session, DIST, platform.machine())
     else:
         wheel = _build_release_wheel(session, platform.machine())
-    session.install(*TEST_DEPENDENCIES)
+    _install_for_tests(session, *TEST_DEPENDENCIES)
     # The dask extra through the wheel's own metadata, so that the tests run with what its pins resolve to.
-    session.install(f"{wheel}[dask]")
+    _install_for_tests(session, f"{wheel}[dask]")
     session.install("--force-reinstall", "--no-deps", str(wheel))
     # Run from tests/ so that the installed module, not the source tree, is imported.
     session.chdir(ROOT / "tests")
@@ -291,7 +302,7 @@ def tests_asan(session: nox.Session) -> None:
     Leak detection stays off because the interpreter keeps its start-up
     allocations to the end (the valgrind_tests session covers leaks).
     """
-    session.install(*TEST_DEPENDENCIES)
+    _install_for_tests(session, *TEST_DEPENDENCIES)
     _install_checkout(session, "build/asan-wheel", *SANITIZED_BUILD)
     session.chdir(ROOT / "tests")
     ran = session.run(
