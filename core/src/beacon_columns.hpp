@@ -39,12 +39,6 @@ struct ErrorKindMembers {
     }
 };
 
-// An error's message, rendered straight into a text column.
-struct ErrorMessage {
-    const BeaconParseError& error;
-    void append_to(std::string& out) const { append_error_message(out, error); }
-};
-
 // X(name, column type, Arrow format of the column, value of the row). The
 // value is an expression in the arguments of the table's append(): for a
 // beacon, `line_number` and `beacon` (the parse); for an error, `line_number`,
@@ -69,10 +63,10 @@ struct ErrorMessage {
     X(stealth_mode, FlagColumn, "b", beacon.kav_beacon_id.prefix.stealth_mode)                \
     X(address, ValueColumn<std::uint32_t>, "I", beacon.kav_beacon_id.icao_address.value())
 
-#define KAV_ERROR_FIELDS(X)                                                      \
-    X(line_number, ValueColumn<std::uint64_t>, "L", line_number)                 \
-    X(error_kind, DictionaryColumn<ErrorKindMembers>, "c", error_kind_of(error)) \
-    X(error, TextColumn, "u", ErrorMessage{error})                               \
+#define KAV_ERROR_FIELDS(X)                                                   \
+    X(line_number, ValueColumn<std::uint64_t>, "L", line_number)              \
+    X(error_kind, DictionaryColumn<ErrorKindMembers>, "c", failure.kind())    \
+    X(error, TextColumn, "u", failure)                                        \
     X(line, TextColumn, "z", line)
 
 #define KAV_COLUMN_READER(name, Column, format, value) \
@@ -134,7 +128,7 @@ struct ErrorMessage {
 KAV_DEFINE_COLUMN_SET(BeaconColumns, KAV_BEACON_FIELDS, std::uint64_t line_number,
                       const AircraftBeaconView& beacon)
 KAV_DEFINE_COLUMN_SET(ErrorColumns, KAV_ERROR_FIELDS, std::uint64_t line_number,
-                      const BeaconParseError& error, std::string_view line)
+                      const LineFailure& failure, std::string_view line)
 
 #undef KAV_DEFINE_COLUMN_SET
 #undef KAV_COLUMN_READER

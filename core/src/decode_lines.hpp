@@ -3,11 +3,13 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "beacon_columns.hpp"
 #include "beacon_errors.hpp"
+#include "line_framer.hpp"
 #include "result.hpp"
 
 namespace kav {
@@ -33,15 +35,24 @@ struct DecodeLimitError {
     std::string message;
 };
 
-// Every line of `carried` followed by `data` (split as LineSplitter does)
-// that is neither blank nor a comment is parsed: a beacon row or an error row,
-// in input order, each with its line number, counting every line from
-// `first_line_number`. `carried` is the start of a line read before `data`
-// (the end of the previous read of a stream), so that a large read needs no
-// copy to be joined to it. Fails only when a text column would pass its
-// 32-bit offsets or a line number its 64 bits.
-Result<DecodedLines, DecodeLimitError> decode_lines(std::string_view data,
+// Every line of the runs, in order (each split as LineSplitter does, its
+// carried start joined to its first line), that is neither blank nor a
+// comment is parsed: a beacon row or an error row, in input order, each with
+// its line number, counting every line from `first_line_number`. With a line
+// limit, a line longer than `max_line_bytes` is not parsed: it fails as
+// LineTooLong, its row keeping its first `max_line_bytes` bytes. Fails only
+// when a text column would pass its 32-bit offsets or a line number its 64
+// bits.
+Result<DecodedLines, DecodeLimitError> decode_lines(std::span<const LineRun> runs,
                                                     std::uint64_t first_line_number,
-                                                    std::string_view carried = {});
+                                                    std::size_t max_line_bytes = LineFramer::kNoLimit);
+
+// The lines of `carried` followed by `data`: one run, no line limit.
+inline Result<DecodedLines, DecodeLimitError> decode_lines(std::string_view data,
+                                                           std::uint64_t first_line_number,
+                                                           std::string_view carried = {}) {
+    const LineRun run{carried, 0, data};
+    return decode_lines(std::span<const LineRun>(&run, 1), first_line_number);
+}
 
 }  // namespace kav

@@ -1,7 +1,9 @@
-// Splits a buffer of text lines. A line ends at "\n", "\r\n" or a lone "\r",
-// and the line end is not part of the line: a feed whose lines end in a bare
-// carriage return must not run two beacons together. A last line without a
-// line end is still a line; an empty buffer holds none.
+// The one rule of where lines end, for every path that cuts text into lines:
+// a line ends at "\n", "\r\n" or a lone "\r", and the line end is not part of
+// the line (a feed whose lines end in a bare carriage return must not run two
+// beacons together). A last line without a line end is still a line; an empty
+// buffer holds none. LineFramer (line_framer.hpp) applies the same rule across
+// the reads of a stream.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +12,30 @@
 #include <string_view>
 
 namespace kav {
+
+// The position of `byte` in data[from, to), or `to` when it is not there.
+inline std::size_t find_byte(std::string_view data, char byte, std::size_t from,
+                             std::size_t to) noexcept {
+    if (from == to) return to;  // an empty view may have no address to search
+    const void* found = std::memchr(data.data() + from, byte, to - from);
+    return found == nullptr ? to
+                            : static_cast<std::size_t>(static_cast<const char*>(found) - data.data());
+}
+
+// Where the first line end of `data` starts, or data.size() when it holds
+// none. Two byte searches (memchr), the "\r" only before the "\n": a pattern
+// of both would step through a long line byte by byte.
+inline std::size_t first_line_end(std::string_view data) noexcept {
+    const std::size_t line_feed = find_byte(data, '\n', 0, data.size());
+    return find_byte(data, '\r', 0, line_feed);
+}
+
+// The length of the line end that starts at `at` (data[at] is '\n' or '\r'):
+// 2 for "\r\n", else 1. A "\r" that ends `data` counts as a lone one; a
+// caller whose data may go on decides for itself what the next byte makes it.
+inline std::size_t line_end_length(std::string_view data, std::size_t at) noexcept {
+    return data[at] == '\r' && at + 1 < data.size() && data[at + 1] == '\n' ? 2 : 1;
+}
 
 class LineSplitter {
   public:
@@ -35,14 +61,9 @@ class LineSplitter {
     }
 
   private:
-    // The position of `byte` in [from, to), or `to` when it is not there.
     static std::size_t find(std::string_view data, char byte, std::size_t from,
                             std::size_t to) noexcept {
-        if (from == to) return to;  // an empty view may have no address to search
-        const void* found = std::memchr(data.data() + from, byte, to - from);
-        return found == nullptr
-                   ? to
-                   : static_cast<std::size_t>(static_cast<const char*>(found) - data.data());
+        return find_byte(data, byte, from, to);
     }
 
     std::string_view data_;

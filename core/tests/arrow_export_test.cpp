@@ -197,7 +197,7 @@ TEST(BatchTest, LaysOutTheErrorColumns) {
     ASSERT_EQ(batch.n_children, 4);
     EXPECT_EQ(static_cast<const std::uint64_t*>(batch.children[0]->buffers[1])[0], 2u);
     const ArrowArray& kind = *batch.children[1];
-    EXPECT_EQ(kind.dictionary->length, 15);
+    EXPECT_EQ(kind.dictionary->length, 16);
     EXPECT_EQ(text_at(*kind.dictionary, static_cast<const std::int8_t*>(kind.buffers[1])[0]),
               lines->errors.error_kind().text(0));
     EXPECT_EQ(text_at(*batch.children[2], 0), lines->errors.error()[0]);

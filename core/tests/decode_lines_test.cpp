@@ -227,11 +227,12 @@ TEST(DecodeLinesTest, RefusesLineNumbersThatCouldPassSixtyFourBits) {
 }
 
 TEST(ErrorKindTest, NamesEveryKindInCodeOrder) {
-    EXPECT_EQ(kBeaconErrorKindCount, 15u);
+    EXPECT_EQ(kBeaconErrorKindCount, 16u);
     EXPECT_EQ(error_kind_name(0), "UnknownError");
     EXPECT_EQ(error_kind_name(7), "InvalidTimestamp");
     EXPECT_EQ(error_kind_name(13), "InvalidKAVBeaconId");
     EXPECT_EQ(error_kind_name(kMissingIdKind), "MissingKAVBeaconID");
+    EXPECT_EQ(error_kind_name(kLineTooLongKind), "LineTooLong");
 }
 
 }  // namespace
