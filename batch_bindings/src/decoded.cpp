@@ -3,6 +3,7 @@
 #include "decoded.hpp"
 
 #include <cstddef>
+#include <iterator>
 #include <new>
 #include <string_view>
 #include <utility>
@@ -119,15 +120,10 @@ void dealloc(PyObject* self) noexcept {
 // The type.
 
 PyGetSetDef getset[] = {
-    {"lines", &count<&LineCounts::lines>, nullptr,
-     PyDoc_STR("Every line: decoded + failed + comments + blank."), nullptr},
-    {"decoded", &count<&LineCounts::decoded>, nullptr, PyDoc_STR("Lines decoded into beacons."),
-     nullptr},
-    {"failed", &count<&LineCounts::failed>, nullptr,
-     PyDoc_STR("Lines that failed: one row each in errors."), nullptr},
-    {"comments", &count<&LineCounts::comments>, nullptr, PyDoc_STR("Lines starting with '#'."),
-     nullptr},
-    {"blank", &count<&LineCounts::blank>, nullptr, PyDoc_STR("Empty lines."), nullptr},
+#define KAV_COUNT_ATTRIBUTE(name, description) \
+    {#name, &count<&LineCounts::name>, nullptr, PyDoc_STR(description), nullptr},
+    KAV_LINE_COUNTS(KAV_COUNT_ATTRIBUTE)
+#undef KAV_COUNT_ATTRIBUTE
     {"failures", &failures, nullptr,
      PyDoc_STR("Failed lines per error kind, for the kinds that occurred, in kind order."),
      nullptr},
@@ -164,6 +160,21 @@ PyType_Slot slots[] = {
 };
 
 }  // namespace
+
+PyObject* new_count_names() noexcept {
+#define KAV_COUNT_NAME(name, description) #name,
+    static constexpr const char* kNames[] = {KAV_LINE_COUNTS(KAV_COUNT_NAME)};
+#undef KAV_COUNT_NAME
+    Owned names(PyTuple_New(static_cast<Py_ssize_t>(std::size(kNames))));
+    if (!names) return nullptr;
+    for (std::size_t i = 0; i < std::size(kNames); ++i) {
+        PyObject* name = PyUnicode_FromString(kNames[i]);
+        if (name == nullptr || PyTuple_SetItem(names.get(), static_cast<Py_ssize_t>(i), name) != 0) {
+            return nullptr;
+        }
+    }
+    return names.release();
+}
 
 PyObject* new_decoded_type(PyObject* module) noexcept {
     // Named by where users find it: kav_aprs.Decoded.

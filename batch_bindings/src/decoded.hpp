@@ -13,6 +13,10 @@ namespace kav::batch {
 
 PyObject* new_decoded_type(PyObject* module) noexcept;
 
+// The names of the line counts a Decoded has, in order, as a tuple of str:
+// what running totals of them add up.
+PyObject* new_count_names() noexcept;
+
 // Where the lines came from, kept as the caller gave it: the number of the
 // first line, the source's name (None or a str) and the times of the reads
 // that brought them (None for input that was not received live).

@@ -280,7 +280,9 @@ int module_exec(PyObject* module) noexcept {
         state.*entry.slot = type;
         if (PyModule_AddObjectRef(module, entry.name, type) != 0) return -1;
     }
-    return 0;
+    Owned count_names(new_count_names());
+    if (!count_names) return -1;
+    return PyModule_AddObjectRef(module, "COUNT_NAMES", count_names.get());
 }
 
 int module_traverse(PyObject* module, visitproc visit, void* arg) noexcept {
