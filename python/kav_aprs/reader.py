@@ -21,6 +21,8 @@ from . import _native, _sources
 if TYPE_CHECKING:
     import concurrent.futures
 
+    from .tally import Tally
+
 Source = Union[str, "os.PathLike[str]", IO[bytes]]
 T = TypeVar("T")
 # Called once a batch, in input order, on the reading thread: the function it
@@ -112,6 +114,18 @@ class Reader:
         # The schema is the beacon table's whatever the input: an empty one checks the request.
         _native.decode(b"").beacons.__arrow_c_stream__(requested_schema)
         return _native.batch_stream(self, "beacons")
+
+    def write(self, records: str | os.PathLike[str], *, format: str | None = None,  # noqa: A002
+              errors: str | os.PathLike[str] | None = None) -> Tally:
+        """Writes the beacons of every batch not yet read to the file `records`,
+        in the format its suffix names (.jsonl, .csv, .parquet) or `format`,
+        and the failed lines to `errors` as JSON lines; returns their counts.
+
+        The files appear whole or not at all (see ``kav_aprs.sinks.write``).
+        """
+        from . import sinks
+
+        return sinks.write(self, records, format=format, errors=errors)
 
     def staged(self, stage: Stage[T] | None) -> Iterator[tuple[_native.Decoded, T | None]]:
         """Each batch with what `stage` made of it on the thread that decoded it, in input order.
