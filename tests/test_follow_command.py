@@ -19,8 +19,7 @@ import kav_aprs
 from aprs_test_server import BEACONS, AprsTestServer, login_script
 from batch_reference import Expected
 from kav_aprs.cli import main
-from kav_aprs.cli.follow import parse_address
-from kav_aprs.cli.rotation import parse_period
+from kav_aprs.cli.follow import parse_address, parse_period
 
 CALL = b"KAVRX0001"
 LONG_LINE = b"KSK" + b"x" * 5000

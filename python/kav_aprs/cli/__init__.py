@@ -20,11 +20,15 @@ SUBCOMMANDS = (decode, follow)
 
 EXIT_STATUS = """\
 exit status:
-  0  every input was read and every output written (lines that fail to
-     decode do not change it)
-  1  an input could not be read or an output could not be written
-  2  the command line was wrong (for decode, also an output that is an input,
-     or -o and --errors naming one file: nothing is written)
+  0    every input was read and every output written (lines that fail to
+       decode do not change it)
+  1    an input could not be read or an output could not be written; also,
+       with no message, when the reader of standard output goes away (| head)
+  2    the command line was wrong (for decode, also an output that is an input,
+       or -o and --errors naming one file: nothing is written)
+  130  stopped by Ctrl-C (SIGINT); 143 by SIGTERM, 129 by SIGHUP: 128 + the
+       signal's number. Nothing half-written is left: -o and --errors files
+       appear only when complete.
 """
 
 
@@ -58,8 +62,8 @@ def main(argv: Sequence[str] | None = None) -> int:
     args = parser.parse_args(argv)
     try:
         return int(args.run(args))
-    except KeyboardInterrupt:
-        return 130
+    except KeyboardInterrupt as interrupt:
+        return getattr(interrupt, "status", 128 + 2)  # Ctrl-C before the run catches it: SIGINT's
     except BrokenPipeError:
         # The reader went away (`| head`): stop quietly, and keep the
         # interpreter from failing again when it flushes at exit.
