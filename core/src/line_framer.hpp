@@ -98,26 +98,30 @@ class GatheredLines {
     // Lines held.
     std::size_t lines() const noexcept { return lines_; }
 
-    // What take() hands over: the text of every run held, and the runs, which
-    // point into it (a string moved keeps its bytes where they are).
-    struct Taken {
-        std::string text;
-        std::vector<LineRun> runs;
-    };
-    Taken take();
-
-    LineFramer& framer() noexcept { return framer_; }
-
-  private:
-    struct Sizes {
+    // The sizes of one run's parts, laid out one after another in the text.
+    struct RunSizes {
         std::size_t carried;
         std::uint64_t carried_cut;
         std::size_t lines;
     };
 
+    // What take() hands over: the text of every run held, and their sizes.
+    struct Taken {
+        std::string text;
+        std::vector<RunSizes> sizes;
+
+        // The runs, pointing into `text`: made afresh wherever the Taken is
+        // now, since a short string moves its bytes along with it.
+        std::vector<LineRun> runs() const;
+    };
+    Taken take() noexcept;
+
+    LineFramer& framer() noexcept { return framer_; }
+
+  private:
     LineFramer framer_;
     std::string text_;
-    std::vector<Sizes> runs_;
+    std::vector<RunSizes> runs_;
     std::size_t lines_ = 0;
 };
 

@@ -109,8 +109,10 @@ TEST_P(LineFramerTest, GatheredAndTakenAtAnyReadTheLinesAreTheSame) {
             std::vector<Line> lines;
             std::size_t counted = 0;
             const auto take = [&] {
-                GatheredLines::Taken taken = gathered.take();
-                for (const LineRun& run : taken.runs) append_lines(run, c.limit, lines);
+                // Moved once more, as a binding keeps it: short texts move their bytes.
+                GatheredLines::Taken kept;
+                kept = gathered.take();
+                for (const LineRun& run : kept.runs()) append_lines(run, c.limit, lines);
             };
             for (const auto& [from, to] : {std::pair{std::size_t{0}, first},
                                           std::pair{first, second},

@@ -155,9 +155,9 @@ class Reader:
     def _in_turn(self, opened: _sources.Input, stage: Stage[T] | None) -> Iterator[tuple[_native.Decoded, T | None]]:
         framer = _native.LineFramer()
         line_number = self._first_line_number
-        read = _reads(opened, self._batch_bytes, recycle=True)
+        reads = _Reads(opened, self._batch_bytes)
         while True:
-            data, size = read()
+            data, size = reads.read()
             frame = framer.frame(data, size, last=not size)
             if frame is not None:
                 finish = stage() if stage is not None else None
@@ -165,6 +165,7 @@ class Reader:
                 del frame  # the buffer is free for the next read
                 line_number += decoded.lines
                 yield decoded, (finish(decoded) if finish is not None else None)
+            reads.give_back(data)
             if not size:
                 return
 
@@ -175,9 +176,16 @@ class Reader:
 
         framer = _native.LineFramer()
         line_number = self._first_line_number
-        # Each batch in flight pins its own read; one more is being read.
-        read = _reads(opened, self._batch_bytes, recycle=False)
-        pending: collections.deque[concurrent.futures.Future[tuple[_native.Decoded, Any]]] = collections.deque()
+        # Each batch in flight has its own read; one more is being read.
+        reads = _Reads(opened, self._batch_bytes)
+        pending: collections.deque[tuple[concurrent.futures.Future[tuple[_native.Decoded, Any]], Any]] = \
+            collections.deque()
+
+        def next_result() -> tuple[_native.Decoded, Any]:
+            future, data = pending.popleft()
+            result = future.result()
+            reads.give_back(data)
+            return result
 
         def decode(frame: _native.Frame, first: int, finish: Callable[[_native.Decoded], Any] | None) -> tuple[
                 _native.Decoded, Any]:
@@ -189,57 +197,62 @@ class Reader:
             try:
                 while True:
                     try:
-                        data, size = read()
+                        data, size = reads.read()
                     except (OSError, EOFError) as error:
                         failure = error
                         break
                     frame = framer.frame(data, size, last=not size)
                     if frame is not None:
                         lines = frame.lines
-                        pending.append(executor.submit(decode, frame, line_number,
-                                                       stage() if stage is not None else None))
+                        pending.append((executor.submit(decode, frame, line_number,
+                                                        stage() if stage is not None else None), data))
                         line_number += lines
-                    while pending and (len(pending) > self._jobs or pending[0].done() or opened.live or not size):
-                        yield pending.popleft().result()
+                    else:
+                        reads.give_back(data)
+                    while pending and (len(pending) > self._jobs or pending[0][0].done() or opened.live):
+                        yield next_result()
                     if not size:
                         break
                 while pending:
-                    yield pending.popleft().result()
+                    yield next_result()
             finally:
-                for future in pending:
+                for future, _ in pending:
                     future.cancel()
             if failure is not None:
                 raise failure
 
 
-def _reads(opened: _sources.Input, batch_bytes: int, *, recycle: bool) -> Callable[[], tuple[Any, int]]:
-    """What one read gives: the bytes (possibly in a longer buffer) and how many were read; 0 at the end.
+class _Reads:
+    """Reads of an opened source, a batch at a time.
 
     A stream that may wait on its writer is read with what one read gives
     (read1), so that its lines go out as they arrive instead of waiting for a
-    whole batch. A regular file is read into one buffer kept for every read
-    (`recycle`), sized to the file when it is smaller than a batch: a fresh
-    buffer for every read is memory the system maps and clears afresh each
-    time, which where freed memory goes straight back to the system (Dask's
-    workers) cost 1.7 times the processor time. The buffer starts a memory
-    page, so that a file read from a page's start is copied page to page
-    (see read_buffer).
+    whole batch. A file is read into buffers that are kept and read into again
+    once their batch is decoded: a fresh buffer for every read is memory the
+    system maps and clears afresh each time, which where freed memory goes
+    straight back to the system (Dask's workers) cost 1.7 times the processor
+    time. A buffer is sized to the file when it is smaller than a batch, and
+    starts a memory page, so that a file read from a page's start is copied
+    page to page (see read_buffer). A compressed source gives fresh bytes.
     """
-    reader = opened.reader
-    size = batch_bytes if opened.size is None else max(min(batch_bytes, opened.size + 1), 1)
-    read_into = getattr(reader, "readinto1" if opened.live else "readinto", None)
-    if not recycle or read_into is None:
-        read = getattr(reader, "read1", reader.read) if opened.live else reader.read
 
-        def fresh() -> tuple[bytes, int]:
-            block = read(size) or b""
+    def __init__(self, opened: _sources.Input, batch_bytes: int) -> None:
+        reader = opened.reader
+        self.size = batch_bytes if opened.size is None else max(min(batch_bytes, opened.size + 1), 1)
+        self._read_into = getattr(reader, "readinto1" if opened.live else "readinto", None)
+        self._read = getattr(reader, "read1", reader.read) if opened.live else reader.read
+        self._spare: list[bytearray] = []
+
+    def read(self) -> tuple[bytes | bytearray, int]:
+        """The bytes of one read (possibly in a longer buffer) and how many were read; 0 at the end."""
+        if self._read_into is None:
+            block = self._read(self.size) or b""
             return block, len(block)
+        buffer = self._spare.pop() if self._spare else _native.read_buffer(self.size)
+        with memoryview(buffer)[: self.size] as view:
+            return buffer, self._read_into(view) or 0
 
-        return fresh
-    buffer = _native.read_buffer(size)
-
-    def recycled() -> tuple[bytearray, int]:
-        with memoryview(buffer)[:size] as view:
-            return buffer, read_into(view) or 0
-
-    return recycled
+    def give_back(self, data: bytes | bytearray) -> None:
+        """Keeps a buffer whose batch is decoded, for a later read."""
+        if isinstance(data, bytearray):
+            self._spare.append(data)
