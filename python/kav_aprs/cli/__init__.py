@@ -13,7 +13,7 @@ from collections.abc import Sequence
 from typing import Any
 
 from .. import _native
-from . import decode, follow
+from . import decode, follow, signals
 
 PROG = "kav-aprs"
 SUBCOMMANDS = (decode, follow)
@@ -76,14 +76,15 @@ def command() -> int:
 
     Such a process can be set up for decoding in ways that a program calling
     main() among its own work might not want: freed memory is kept for the next
-    batch, and NumPy is kept out. pyarrow imports NumPy whenever it can find
-    it, which more than doubles the time Parquet output takes to start and
-    leaves NumPy's arithmetic threads spinning beside the decoding; the command
-    needs nothing of it. A pyarrow too old to do without it gets it (see
-    writers.import_pyarrow).
+    batch, NumPy is kept out, and a stop signal after the run is ignored.
+    pyarrow imports NumPy whenever it can find it, which more than doubles the
+    time Parquet output takes to start and leaves NumPy's arithmetic threads
+    spinning beside the decoding; the command needs nothing of it. A pyarrow
+    too old to do without it gets it (see sinks.import_pyarrow).
     """
     _native.retain_freed_memory()
     sys.modules.setdefault("numpy", None)  # None: an import of it fails as if it were not installed
+    signals.ignore_after_runs()
     return main()
 
 

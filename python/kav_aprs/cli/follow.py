@@ -169,20 +169,22 @@ def run(args: argparse.Namespace) -> int:
     except ValueError as error:
         args.parser.error(str(error))
     started = time.monotonic()
-    # Every stop signal only stops the feed, however many come: the files are
-    # completed and named on the way out, and a signal never cuts that short.
-    with _package_messages(args.quiet), signals.on_stop_signals(lambda number: feed.stop()), feed:
-        try:
-            sink = sinks.Sink(STDIO if args.output is None and args.parquet_dir is None else args.output,
-                              args.format, errors=args.errors, parquet_dir=args.parquet_dir, rotate=rotate,
-                              append=True)
-        except (sinks.WriteFailed, sinks.ParquetUnavailable) as error:
-            message(str(error))
-            return 1
-        status = _follow(feed, sink)
-    if not args.quiet:
-        with contextlib.suppress(OSError):
-            write_summary(sys.stderr, feed.stats, time.monotonic() - started, _summary_rows(feed.stats))
+    # Every stop signal only stops the feed, however many come, until the run
+    # ends: the files are completed and named on the way out, and a signal
+    # never cuts that short.
+    with signals.on_stop_signals(lambda number: feed.stop()):
+        with _package_messages(args.quiet), feed:
+            try:
+                sink = sinks.Sink(STDIO if args.output is None and args.parquet_dir is None else args.output,
+                                  args.format, errors=args.errors, parquet_dir=args.parquet_dir, rotate=rotate,
+                                  append=True)
+            except (sinks.WriteFailed, sinks.ParquetUnavailable) as error:
+                message(str(error))
+                return 1
+            status = _follow(feed, sink)
+        if not args.quiet:
+            with contextlib.suppress(OSError):
+                write_summary(sys.stderr, feed.stats, time.monotonic() - started, _summary_rows(feed.stats))
     return status
 
 

@@ -6,8 +6,14 @@ from __future__ import annotations
 import contextlib
 import signal
 from collections.abc import Callable, Iterator
+from typing import Any
 
 STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+# What a stop signal gets once a run that handled them is over: the handler
+# before it, or, in the command's own process (ignore_after_runs), nothing: a
+# second Ctrl-C a moment late would otherwise end a run that ended well with
+# the signal's status, or a traceback.
+_after_run: Any = None
 
 
 class Interrupted(KeyboardInterrupt):
@@ -27,7 +33,13 @@ def on_stop_signals(handle: Callable[[int], None]) -> Iterator[None]:
         yield
     finally:
         for number, handler in saved.items():
-            signal.signal(number, handler)
+            signal.signal(number, handler if _after_run is None else _after_run)
+
+
+def ignore_after_runs() -> None:
+    """In a process that ends with the command: stop signals that come after a run are ignored."""
+    global _after_run
+    _after_run = signal.SIG_IGN
 
 
 def interrupting() -> contextlib.AbstractContextManager[None]:
