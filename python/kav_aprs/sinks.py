@@ -18,7 +18,6 @@ appending. Standard output and special files (a terminal, a pipe,
 from __future__ import annotations
 
 import contextlib
-import datetime
 import errno
 import importlib.util
 import os
@@ -113,11 +112,6 @@ class Output:
         if self.name == STDIO:
             return None
         return self._temporary or self.name
-
-    @property
-    def is_empty(self) -> bool:
-        """Whether nothing is written before what comes: standard output, or an empty file."""
-        return self.name == STDIO or os.fstat(self.fd).st_size == 0
 
     @contextlib.contextmanager
     def writing(self) -> Iterator[None]:
@@ -298,7 +292,7 @@ class CsvWriter(TextWriter):
 
     def __init__(self, output: Output) -> None:
         super().__init__(output)
-        self._header = output.is_empty
+        self._header = output.name == STDIO or os.fstat(output.fd).st_size == 0
 
     def _render(self, decoded: Decoded, after: _native.WriteTurn | None, done: _native.WriteTurn) -> None:
         # Only the first batch waits for no other: whichever thread gets here
@@ -468,6 +462,8 @@ class RotatingParquet:
         self._writer = None
 
     def _open(self, when: float) -> None:
+        import datetime  # here: what decode writes has no use for it, and it slows every start
+
         start = int(when // self.period * self.period)
         stamp = datetime.datetime.fromtimestamp(start, datetime.timezone.utc).strftime("%Y%m%dT%H%M%SZ")
         base = os.path.join(self.directory, f"beacons-{stamp}")
@@ -530,8 +526,6 @@ class Sink:
         except BaseException:
             self.discard()
             raise
-        # Written on the thread that iterates, when the records are rendered where the batches are decoded.
-        self._unstaged = [writer for writer in self._writers if writer is not self.records]
 
     def __enter__(self) -> Sink:
         return self
@@ -553,13 +547,10 @@ class Sink:
         Close the reader (``with reader``) before committing or discarding:
         that waits for its threads, which may still be writing.
         """
-        if not isinstance(self.records, TextWriter):
-            for decoded in reader:
-                self.write(decoded)
-                yield decoded
-            return
-        for decoded, _ in reader.staged(self.records.stage):
-            _each(self._unstaged, lambda writer: writer.write(decoded))  # noqa: B023 - called at once
+        staged = self.records.stage if isinstance(self.records, TextWriter) else None
+        others = [writer for writer in self._writers if staged is None or writer is not self.records]
+        for decoded, _ in reader.staged(staged):
+            _each(others, lambda writer: writer.write(decoded))  # noqa: B023 - called at once
             yield decoded
 
     def commit(self) -> None:
