@@ -34,7 +34,7 @@ struct FrameContents {
             for (const FramedRead& part : framed) runs.push_back(part.run_of(read.view));
             return runs;
         }
-        return gathered.runs;
+        return gathered.runs();
     }
 };
 
