@@ -98,20 +98,22 @@ class GatheredLines {
     // Lines held.
     std::size_t lines() const noexcept { return lines_; }
 
-    // The sizes of one run's parts, laid out one after another in the text.
+    // A run held, by the sizes of its parts in the text, which follow one
+    // another there run after run.
     struct RunSizes {
         std::size_t carried;
         std::uint64_t carried_cut;
         std::size_t lines;
     };
 
-    // What take() hands over: the text of every run held, and their sizes.
+    // What take() hands over: the text of every run held, and where the runs
+    // lie in it. The runs are made from the text wherever it is when asked
+    // for: a short string keeps its bytes inside itself, so they move with it,
+    // and runs made before a move would point into the string moved from.
     struct Taken {
         std::string text;
         std::vector<RunSizes> sizes;
 
-        // The runs, pointing into `text`: made afresh wherever the Taken is
-        // now, since a short string moves its bytes along with it.
         std::vector<LineRun> runs() const;
     };
     Taken take() noexcept;

@@ -128,7 +128,7 @@ class _Decompressed:
         left = self._unconsumed(decompressor)
         self._offset += len(feed) - len(left)
         self._pending = left
-        return out
+        return bytes(out)
 
     def _end_of_input(self) -> bytes:
         """The last output at the end of the compressed bytes; damage if a member is unfinished."""
@@ -201,12 +201,12 @@ class _Counted:
         self.bytes_read = 0
         self.fileno = stream.fileno if hasattr(stream, "fileno") else None
 
-    def read(self, size: int = -1) -> bytes:
+    def read(self, size: int = -1) -> bytes | bytearray:
         data = _checked(self._stream.read(size))
         self.bytes_read += len(data)
         return data
 
-    def read1(self, size: int = -1) -> bytes:
+    def read1(self, size: int = -1) -> bytes | bytearray:
         data = _checked(getattr(self._stream, "read1", self._stream.read)(size))
         self.bytes_read += len(data)
         return data
@@ -222,7 +222,7 @@ class _Counted:
         return got
 
 
-def _checked(data: Any) -> bytes:
+def _checked(data: Any) -> bytes | bytearray:
     if data is None:
         raise TypeError("cannot read a non-blocking stream that has no data ready")
     if not isinstance(data, (bytes, bytearray)):
@@ -265,7 +265,7 @@ class _Rejoined:
         self._head = head
         self._stream = stream
 
-    def read(self, size: int = -1) -> bytes:
+    def read(self, size: int = -1) -> bytes | bytearray:
         head, self._head = self._head, b""
         if not head:
             return self._stream.read(size)
@@ -274,7 +274,7 @@ class _Rejoined:
             return head[:size]
         return head + self._stream.read(-1 if size < 0 else size - len(head))
 
-    def read1(self, size: int = -1) -> bytes:
+    def read1(self, size: int = -1) -> bytes | bytearray:
         if self._head:
             # What is already here, without waiting for more.
             return self.read(min(size, len(self._head)) if size >= 0 else len(self._head))

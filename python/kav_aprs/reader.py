@@ -139,8 +139,8 @@ class Reader:
         if self._started:
             raise RuntimeError("the reader has already been read from")
         self._started = True
-        self._active = self._staged(stage)
-        return self._active
+        staged = self._active = self._staged(stage)
+        return staged
 
     def _staged(self, stage: Stage[T] | None) -> Iterator[tuple[_native.Decoded, T | None]]:
         with _sources.opened(self._source) as opened:
