@@ -432,6 +432,7 @@ class RotatingParquet:
         """Creates the directory (and its parents) if need be, and opens the file
         of the current period at once, so that a directory that cannot be
         written or a missing pyarrow shows before anything else."""
+        import_pyarrow()  # before a directory is made for nothing
         try:
             os.makedirs(directory, exist_ok=True)
         except OSError as error:

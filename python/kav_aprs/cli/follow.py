@@ -12,7 +12,6 @@ from typing import TYPE_CHECKING, Any
 
 from .. import sinks
 from ..sinks import STDIO
-from ..tally import Tally
 from . import signals
 from .report import write_summary
 
