@@ -83,7 +83,7 @@ def command() -> int:
     too old to do without it gets it (see sinks.import_pyarrow).
     """
     _native.retain_freed_memory()
-    sys.modules.setdefault("numpy", None)  # None: an import of it fails as if it were not installed
+    sys.modules.setdefault("numpy", None)  # type: ignore[arg-type]  # None: its import fails as if not installed
     signals.ignore_after_runs()
     return main()
 

@@ -60,7 +60,7 @@ second); --errors - adds the failed lines. --quiet leaves only the messages.
 
 
 def add_parser(subparsers: Any, epilog: str) -> argparse.ArgumentParser:
-    parser = subparsers.add_parser(
+    parser: argparse.ArgumentParser = subparsers.add_parser(
         "decode",
         help="decode files or streams of beacon lines into JSON lines, CSV or Parquet",
         description=DESCRIPTION,

@@ -70,7 +70,7 @@ exit status:
 
 
 def add_parser(subparsers: Any, epilog: str) -> argparse.ArgumentParser:
-    parser = subparsers.add_parser(
+    parser: argparse.ArgumentParser = subparsers.add_parser(
         "follow",
         help="follow an APRS server's live stream, decoding its beacons as they come",
         description=DESCRIPTION,
