@@ -47,9 +47,9 @@ ground_speed, gps_altitude, aircraft_type, address_type, no_track,
 stealth_mode and address (the 24-bit address: six upper-case hex digits in
 JSON lines and CSV, "0A3F9C"; a uint32 in Parquet). NaN and the infinities
 are written as "NaN", "Infinity" and "-Infinity". Files named by -o and
---errors appear only when complete: a run that fails or is stopped, or whose
-inputs could none be read, leaves neither. A damaged compressed input gives
-its records up to the damage.
+--errors appear only when complete: a run that fails or is stopped, or none
+of whose inputs could be read, leaves neither. A damaged compressed input
+gives its records up to the damage.
 
 standard error: messages naming each input that cannot be read or output that
 cannot be written; a progress line while a long run goes on, when standard
