@@ -214,3 +214,23 @@ def test_a_bytearray_that_exports_other_memory_is_read_through_its_export_while_
     run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=300)
     assert run.returncode == 0, run.stderr
     assert run.stdout.strip() == "[2]"
+
+
+@pytest.mark.parametrize("jobs", [1, 2])
+def test_a_stage_hears_of_a_batch_that_failed_to_decode(jobs):
+    # A batch whose lines could be numbered past 2**64 - 1 fails to decode. A text writer's stage holds the
+    # writing turn that the batches after it wait for: unless it hears of the failure and gives the turn up,
+    # the threads writing the later batches wait for it forever.
+    heard = []
+
+    def stage():
+        return heard.append
+
+    data = b"a\n" * 8 + b"x" * 200 + b"\n" + b"a\n" * 40
+    reader = kav_aprs.open(io.BytesIO(data), jobs=jobs, batch_bytes=16, first_line_number=2**64 - 100)
+    with pytest.raises(OverflowError, match="2\\*\\*64 - 1"):
+        for _ in reader.staged(stage):
+            pass
+    reader.close()
+    assert isinstance(heard[0], kav_aprs.Decoded)
+    assert any(isinstance(outcome, OverflowError) for outcome in heard)

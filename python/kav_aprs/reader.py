@@ -26,8 +26,11 @@ if TYPE_CHECKING:
 Source = Union[str, "os.PathLike[str]", IO[bytes]]
 T = TypeVar("T")
 # Called once a batch, in input order, on the reading thread: the function it
-# returns runs on the thread that decoded the batch, right after it.
-Stage = Callable[[], Callable[[_native.Decoded], T]]
+# returns runs on the thread that decoded the batch, right after it, with the
+# batch, or with the exception its decoding raised, so that it can let go of
+# what it holds (a writer's turn that later batches wait for).
+Finish = Callable[[Union[_native.Decoded, BaseException]], T]
+Stage = Callable[[], Finish[T]]
 
 DEFAULT_BATCH_BYTES = 8 << 20
 
@@ -160,14 +163,22 @@ class Reader:
             data, size = reads.read()
             frame = framer.frame(data, size, last=not size)
             if frame is not None:
-                finish = stage() if stage is not None else None
-                decoded = frame.decode(line_number, source=self.source)
+                decoded, finished = self._decode(frame, line_number, stage() if stage is not None else None)
                 del frame  # the buffer is free for the next read
                 line_number += decoded.lines
-                yield decoded, (finish(decoded) if finish is not None else None)
+                yield decoded, finished
             reads.give_back(data)
             if not size:
                 return
+
+    def _decode(self, frame: _native.Frame, first: int, finish: Finish[T] | None) -> tuple[_native.Decoded, T | None]:
+        try:
+            decoded = frame.decode(first, source=self.source)
+        except BaseException as error:
+            if finish is not None:
+                finish(error)
+            raise
+        return decoded, (finish(decoded) if finish is not None else None)
 
     # Several threads: reads go on while earlier batches decode.
 
@@ -187,11 +198,6 @@ class Reader:
             reads.give_back(data)
             return result
 
-        def decode(frame: _native.Frame, first: int, finish: Callable[[_native.Decoded], Any] | None) -> tuple[
-                _native.Decoded, Any]:
-            decoded = frame.decode(first, source=self.source)
-            return decoded, (finish(decoded) if finish is not None else None)
-
         with concurrent.futures.ThreadPoolExecutor(self._jobs, thread_name_prefix="kav-aprs-decode") as executor:
             failure: BaseException | None = None
             try:
@@ -204,7 +210,7 @@ class Reader:
                     frame = framer.frame(data, size, last=not size)
                     if frame is not None:
                         lines = frame.lines
-                        pending.append((executor.submit(decode, frame, line_number,
+                        pending.append((executor.submit(self._decode, frame, line_number,
                                                         stage() if stage is not None else None), data))
                         line_number += lines
                     else:

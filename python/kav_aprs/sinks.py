@@ -240,12 +240,16 @@ class TextWriter:
         self.output = output
         self._last_turn: _native.WriteTurn | None = None
 
-    def stage(self) -> Callable[[Decoded], bool]:
-        """The writing of the next batch, to be called with it on any thread."""
+    def stage(self) -> Callable[[Decoded | BaseException], bool]:
+        """The writing of the next batch, to be called with it on any thread
+        (or with what its decoding raised, which gives the turn up)."""
         done = _native.WriteTurn()
         after, self._last_turn = self._last_turn, done
 
-        def write(decoded: Decoded) -> bool:
+        def write(decoded: Decoded | BaseException) -> bool:
+            if isinstance(decoded, BaseException):
+                done.withdraw()
+                return False
             try:
                 with self.output.writing():
                     self.output.reserve_ahead()
