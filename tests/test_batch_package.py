@@ -88,3 +88,10 @@ def test_only_the_init_function_is_exported():
     out = subprocess.run([nm, "-D", "--defined-only", _native.__file__],
                          check=True, capture_output=True, text=True).stdout
     assert {line.split()[-1] for line in out.splitlines() if line.strip()} == {"PyInit__native"}
+
+
+def test_a_missing_optional_dependency_names_the_extra_to_install():
+    script = ("import sys\nsys.modules['dask'] = None\ntry:\n    import kav_aprs.dask\n"
+              "except ImportError as error:\n    print(error)")
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60).stdout
+    assert "dask.dataframe is not installed" in out and "pip install 'kav_aprs_parser_pyo3[dask]'" in out

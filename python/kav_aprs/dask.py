@@ -53,15 +53,20 @@ import threading
 from collections.abc import Iterator, Mapping
 from typing import Any, NamedTuple
 
-import dask.dataframe as dd
-import fsspec
-import numpy as np
-import pandas as pd
-import pyarrow as pa
-import pyarrow.compute as pc
-from dask.base import tokenize
-from dask.task_spec import Task, TaskRef
-from dask.utils import parse_bytes
+try:
+    import dask.dataframe as dd
+    import fsspec
+    import numpy as np
+    import pandas as pd
+    import pyarrow as pa
+    import pyarrow.compute as pc
+    from dask.base import tokenize
+    from dask.task_spec import Task, TaskRef
+    from dask.utils import parse_bytes
+except ImportError as missing:
+    raise ImportError(
+        f"kav_aprs.dask needs Dask with pandas and pyarrow ({missing.name} is not installed): "
+        "pip install 'kav_aprs_parser_pyo3[dask]'", name=missing.name) from missing
 
 import kav_aprs
 
