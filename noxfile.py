@@ -407,7 +407,7 @@ def valgrind_tests(session: nox.Session) -> None:
     """
     base = ROOT / "build" / "reliability-valgrind"
     log = base / "valgrind.log"
-    session.install("pytest", "numpy", "mypy")
+    _install_for_tests(session, *TEST_DEPENDENCIES)
     # Debug information gives the loss records readable frames.
     _install_checkout(session, str(base / "wheel"), *DEBUG_INFO_BUILD)
     session.chdir(ROOT / "tests")
