@@ -52,6 +52,17 @@ def test_every_session_running_the_suite_installs_the_one_list_of_test_dependenc
         assert "TEST_DEPENDENCIES" in names, f"{session.name} runs pytest without TEST_DEPENDENCIES"
 
 
+def test_sessions_sharing_a_build_directory_build_it_alike():
+    """Two settings in one directory would rebuild each other's objects, or install the other's module."""
+    settings = {}
+    for call in ast.walk(NOXFILE):
+        if isinstance(call, ast.Call) and ast.unparse(call.func) == "_install_checkout":
+            directory, *rest = map(ast.unparse, call.args[1:])
+            settings.setdefault(directory, set()).add(tuple(rest))
+    assert settings["SANITIZED_TEST_BUILD_DIR"] == {("*SANITIZED_TEST_BUILD",)}
+    assert all(len(alike) == 1 for alike in settings.values()), settings
+
+
 # lib.sh installs nox itself, which the sessions need before they can build anything.
 BUILDING_SCRIPTS = [script for script in SCRIPTS if script.name != "lib.sh"]
 
