@@ -290,7 +290,8 @@ def test_backoff_doubles_to_its_maximum_and_jitter_only_shortens(backoff, failur
 
 
 def test_a_connection_that_lasted_a_healthy_while_starts_the_backoff_afresh(caplog):
-    scripts = [login_script(CALL, ("send", BEACONS), ("sleep", 0.3))] * 3
+    # A fourth connection: the feed may stop once the server is done, before it logs the last wait.
+    scripts = [login_script(CALL, ("send", BEACONS), ("sleep", 0.3))] * 4
     caplog.set_level(logging.INFO, logger="kav_aprs.feed")
     with AprsTestServer(scripts) as server:
         follow(server, backoff=Backoff(first=0.05, maximum=0.4, jitter=0.0, healthy_after=0.2))
