@@ -389,16 +389,17 @@ def tests_asan(session: nox.Session) -> None:
 
 @nox.session(python=False)
 def install(session: nox.Session) -> None:
-    """Installs the package, its kav-aprs command and the parquet extra into .venv (scripts/decode-samples.sh).
+    """Installs the package, its kav-aprs command and every extra into .venv (scripts/decode-samples.sh).
 
-    The README's commands name that environment; it is kept between runs and the package reinstalled.
+    The README's examples run in that environment, polars, DuckDB and Dask
+    among them; it is kept between runs and the package reinstalled.
     """
     venv = ROOT / ".venv"
     python = venv / "bin" / "python"
     if not python.exists():
         session.run(f"python{BUILD_PYTHON}", "-m", "venv", str(venv))
     session.run(str(python), "-m", "pip", "install", "-q", "--upgrade", "pip")
-    session.run(str(python), "-m", "pip", "install", "-q", f"{ROOT}[parquet]")
+    session.run(str(python), "-m", "pip", "install", "-q", f"{ROOT}[all]")
 
 
 @nox.session(python=False)
