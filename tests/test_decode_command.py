@@ -630,16 +630,3 @@ def test_version_help_and_module_form():
     as_module = run("decode", "-", stdin=VALID, command=(sys.executable, "-m", "kav_aprs"))
     assert as_module.stdout == run("decode", "-", stdin=VALID).stdout != b""
 
-
-def test_the_readme_commands_work_as_written(tmp_path):
-    readme = (ROOT / "README.md").read_text()
-    section = readme[readme.index("## The `kav-aprs decode` command"):]
-    block = section[section.index("```sh\n") + len("```sh\n"):section.index("```\n", section.index("```sh\n") + 6)]
-    # The checkout as set up by decode-samples.sh: the sample, and .venv holding the command.
-    (tmp_path / "samples").mkdir()
-    (tmp_path / "samples" / "beacons.txt").write_bytes(SAMPLE.read_bytes())
-    (tmp_path / ".venv" / "bin").mkdir(parents=True)
-    (tmp_path / ".venv" / "bin" / "activate").write_text(f'PATH="{COMMAND.parent}:$PATH"\n')
-    result = subprocess.run(["bash", "-euo", "pipefail", "-c", block], cwd=tmp_path, capture_output=True, timeout=120)
-    assert result.returncode == 0, result.stderr.decode()
-    assert (tmp_path / "beacons.parquet").exists() and (tmp_path / "failures.jsonl").stat().st_size > 0
