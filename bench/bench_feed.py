@@ -10,8 +10,9 @@ repetition measures three things on the same bytes, interleaved:
   loopback's own ceiling;
 - decode: kav_aprs.decode on the burst in memory, in 10,000-line chunks, the
   decoder's own speed;
-- feed: Feed from connecting to its last full batch of 10,000 lines (the few
-  lines after it wait for the batch interval, as they should).
+- feed: Feed from connecting to its last batch due to its count, 10,000
+  lines and the rest of the read that reached them (the few lines after it
+  wait for the batch interval, as they should).
 
 Prints the median lines a second of each, by the clock and by the client's
 CPU time (the figure to trust on a busy machine), and the feed's ratio to
@@ -102,10 +103,10 @@ def time_decode(burst: bytes) -> tuple[float, float]:
 
 
 def time_feed(port: int, lines: int) -> tuple[int, float, float]:
-    """Lines and seconds (wall, CPU) for Feed from connecting to its last full batch.
+    """Lines and seconds (wall, CPU) for Feed from connecting to its last batch due to its count.
 
-    The lines after the last full batch wait for the batch interval, by
-    design; the time to the last full batch is the client's own.
+    The lines after that batch wait for the batch interval, by design; the
+    time to it is the client's own.
     """
     decoded = full_lines = 0
     wall = cpu = 0.0
@@ -113,7 +114,7 @@ def time_feed(port: int, lines: int) -> tuple[int, float, float]:
     with Feed("127.0.0.1", port, callsign="KAVBENCH", batch_lines=CHUNK_LINES, backoff=Backoff(first=60.0)) as feed:
         for batch in feed:
             decoded += batch.decoded
-            if batch.lines == CHUNK_LINES:
+            if batch.lines >= CHUNK_LINES:
                 full_lines = feed.stats.lines
                 wall, cpu = time.perf_counter() - start, time.process_time() - cpu_start
             if decoded >= lines:

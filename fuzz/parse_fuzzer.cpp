@@ -13,10 +13,13 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "aprs_types.hpp"
 #include "arrow_export.hpp"
 #include "decode_lines.hpp"
+#include "line_framer.hpp"
 #include "line_splitter.hpp"
 #include "parse.hpp"
 #include "utf8_oracle.hpp"
@@ -171,6 +174,50 @@ void check_batch(std::string_view data) {
     errors.release(&errors);
 }
 
+// The input framed in three reads, cut where its first bytes say, with and
+// without a line limit: the runs must decode as the whole input does, a line
+// over the limit counted as LineTooLong instead of being parsed.
+void check_framed(std::string_view data) {
+    const std::size_t first = data.empty() ? 0 : static_cast<unsigned char>(data[0]) % (data.size() + 1);
+    const std::size_t second =
+        data.size() < 2 ? first : first + static_cast<unsigned char>(data[1]) % (data.size() - first + 1);
+    const std::size_t limit = data.size() < 3 ? 0 : static_cast<unsigned char>(data[2]) % 64;
+    const std::string reads[] = {std::string(data.substr(0, first)),
+                                 std::string(data.substr(first, second - first)),
+                                 std::string(data.substr(second))};
+    kav::LineFramer framer(limit);
+    std::vector<kav::FramedRead> framed;
+    std::vector<std::string_view> framed_reads;
+    for (const std::string& read : reads) {
+        if (auto run = framer.frame(read)) {
+            framed.push_back(std::move(*run));
+            framed_reads.push_back(read);
+        }
+    }
+    if (auto last = framer.finish()) {
+        framed.push_back(std::move(*last));
+        framed_reads.push_back({});
+    }
+    std::vector<kav::LineRun> runs;
+    for (std::size_t i = 0; i < framed.size(); ++i) runs.push_back(framed[i].run_of(framed_reads[i]));
+    const auto pieces = kav::decode_lines(runs, 1, limit);
+    const auto whole = kav::decode_lines(data, 1);
+    check(pieces.ok() && whole.ok(), "decoding refused a small input", data);
+    const kav::LineCounts& got = pieces.value().counts;
+    const kav::LineCounts& expected = whole.value().counts;
+    std::uint64_t too_long = 0;
+    kav::LineSplitter splitter(data);
+    for (std::string_view line; splitter.next(line);) too_long += limit != 0 && line.size() > limit;
+    check(got.lines == expected.lines && got.failures[kav::kLineTooLongKind] == too_long,
+          "framed reads count other lines than the whole input", data);
+    if (limit == 0) {
+        check(got.decoded == expected.decoded && got.failed == expected.failed &&
+                  got.comments == expected.comments && got.blank == expected.blank &&
+                  pieces.value().beacons.line_number().size() == expected.decoded,
+              "framed reads decode otherwise than the whole input", data);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -186,5 +233,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check_error(result.error());
     }
     check_batch(line);
+    check_framed(line);
     return 0;
 }

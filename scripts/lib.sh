@@ -43,21 +43,28 @@ use_pyenv_interpreters() {
     export PATH
 }
 
-# A virtual environment of the project's own tools (nox), made once.
+# A virtual environment of the project's own tools, made once: nox, and uv,
+# which makes the sessions' environments. pip's output goes to a log, printed
+# when the install fails.
 tools_python() {
-    local venv="$ROOT/.venv-tools"
-    if [ ! -x "$venv/bin/nox" ]; then
-        "$BUILD_PYTHON" -m venv "$venv" >&2
-        "$venv/bin/python" -m pip install -q --upgrade pip >&2
-        "$venv/bin/python" -m pip install -q 'nox>=2024.4' >&2
+    local venv="$ROOT/.venv-tools" log="$ROOT/build/logs/tools.log"
+    if [ ! -x "$venv/bin/nox" ] || [ ! -x "$venv/bin/uv" ]; then
+        mkdir -p "$(dirname "$log")"
+        if ! { "$BUILD_PYTHON" -m venv "$venv" && "$venv/bin/python" -m pip install 'nox>=2026.10' uv; } \
+            >"$log" 2>&1; then
+            tail -n 30 "$log" >&2
+            echo "error: could not install nox and uv into $venv (log: $log)" >&2
+            exit 1
+        fi
     fi
     echo "$venv/bin/python"
 }
 
 # Everything ./scripts/test.sh builds with: compilers, test and benchmark
-# libraries, and g++-aarch64-linux-gnu, which cross-compiles the aarch64 wheel.
+# libraries, g++-aarch64-linux-gnu, which cross-compiles the aarch64 wheel, and
+# ccache, which compiles what several builds of a run share once.
 require_test_packages() {
-    require_packages g++ cmake ninja-build libgtest-dev libbenchmark-dev g++-aarch64-linux-gnu
+    require_packages g++ cmake ninja-build libgtest-dev libbenchmark-dev g++-aarch64-linux-gnu ccache
 }
 
 # Runs nox with the given arguments, from the tools environment, with the pyenv

@@ -2,7 +2,8 @@
 
 A script is a list of steps, played in order on one accepted connection:
 ``("send", data)``, ``("login",)`` (read the client's login line),
-``("sleep", seconds)``, ``("trickle", data, seconds)`` (one byte at a time),
+``("sleep", seconds)``, ``("wait", event)`` (until the test sets the
+``threading.Event``), ``("trickle", data, seconds)`` (one byte at a time),
 ``("reset",)`` (end with a TCP reset) and ``("hold",)`` (keep the connection
 open, sending nothing, until the server is stopped). A script that ends
 otherwise closes its connection. The server records the bytes it sent on each
@@ -108,6 +109,9 @@ class AprsTestServer:
                 self.logins.append(line)
             elif action == "sleep":
                 self._wait(step[1])
+            elif action == "wait":
+                while not (step[1].wait(0.05) or self._stopped.is_set() or time.monotonic() > self._deadline):
+                    pass
             elif action == "trickle":
                 for byte in step[1]:
                     connection.sendall(bytes((byte,)))

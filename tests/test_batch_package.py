@@ -16,19 +16,19 @@ import io
 import kav_aprs
 
 decoded = kav_aprs.decode(b"X1>KAFLR")
-chunks = kav_aprs.iter_decoded(io.BytesIO(b""))
+reader = kav_aprs.open(io.BytesIO(b""), jobs=2)
 reveal_type(decoded)
 reveal_type(decoded.beacons)
 reveal_type(decoded.failures)
-reveal_type(chunks)
+reveal_type(next(reader))
 kav_aprs.decode("text")
 kav_aprs.iter_decoded("-", batch_bytes="8M")
 """
 REVEALED = [
-    "kav_aprs._decoded.Decoded",
+    "kav_aprs._native.Decoded",
     "kav_aprs._native.ArrowBatch",
     "dict[str, int]",
-    "typing.Iterator[kav_aprs._decoded.Decoded]",
+    "kav_aprs._native.Decoded",
 ]
 
 
@@ -48,7 +48,7 @@ NAME_LOOKUPS = {
 NAME_LOOKUP_OUTPUTS = {
     "attribute": "0 Decoded",
     "from_import": "Decoded iter_decoded",
-    "star_import": "['Decoded', 'decode', 'iter_decoded']",
+    "star_import": "['DamagedInputError', 'Decoded', 'Reader', 'decode', 'iter_decoded', 'open']",
     "dir": "[]",
     "unknown": "module 'kav_aprs' has no attribute 'Decode'",
 }
@@ -88,3 +88,10 @@ def test_only_the_init_function_is_exported():
     out = subprocess.run([nm, "-D", "--defined-only", _native.__file__],
                          check=True, capture_output=True, text=True).stdout
     assert {line.split()[-1] for line in out.splitlines() if line.strip()} == {"PyInit__native"}
+
+
+def test_a_missing_optional_dependency_names_the_extra_to_install():
+    script = ("import sys\nsys.modules['dask'] = None\ntry:\n    import kav_aprs.dask\n"
+              "except ImportError as error:\n    print(error)")
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60).stdout
+    assert "dask.dataframe is not installed" in out and "pip install 'kav_aprs_parser_pyo3[dask]'" in out

@@ -11,16 +11,17 @@ ROOT = pathlib.Path(__file__).resolve().parent.parent
 SCRIPTS = sorted((ROOT / "scripts").glob("*.sh")) + sorted((ROOT / "bench").glob("*.sh"))
 
 
+NOXFILE = ast.parse((ROOT / "noxfile.py").read_text(encoding="utf-8"))
+# The functions of noxfile.py that are sessions.
+SESSIONS = [node for node in NOXFILE.body if isinstance(node, ast.FunctionDef)
+            and any("nox.session" in ast.unparse(decorator) for decorator in node.decorator_list)]
+
+
 def _noxfile():
     """The session names noxfile.py defines and the ones `nox` runs by default."""
-    tree = ast.parse((ROOT / "noxfile.py").read_text(encoding="utf-8"))
-    sessions = {
-        node.name for node in tree.body if isinstance(node, ast.FunctionDef)
-        and any("nox.session" in ast.unparse(decorator) for decorator in node.decorator_list)
-    }
-    (default,) = [ast.literal_eval(node.value) for node in tree.body if isinstance(node, ast.Assign)
+    (default,) = [ast.literal_eval(node.value) for node in NOXFILE.body if isinstance(node, ast.Assign)
                   and ast.unparse(node.targets[0]) == "nox.options.sessions"]
-    return sessions, set(default)
+    return {session.name for session in SESSIONS}, set(default)
 
 
 def _sessions_run_by(script):
@@ -35,6 +36,31 @@ def test_the_scripts_run_only_sessions_that_exist_and_the_test_run_stays_without
         assert named <= sessions, f"{script.name} runs sessions noxfile.py lacks: {named - sessions}"
         if script.name != "test.sh":
             assert not named & default, f"{script.name}'s long run would slow every test run: {named & default}"
+
+
+def _runs_pytest(session):
+    """Whether a session's body runs the pytest suite: names pytest as a word or calls _pytest."""
+    return any(isinstance(node, ast.Constant) and node.value == "pytest"
+               or isinstance(node, ast.Name) and node.id == "_pytest" for node in ast.walk(session))
+
+
+def test_every_session_running_the_suite_installs_the_one_list_of_test_dependencies():
+    running = [session for session in SESSIONS if _runs_pytest(session)]
+    assert {"tests", "tests_asan", "valgrind_tests"} <= {session.name for session in running}
+    for session in running:
+        names = {node.id for node in ast.walk(session) if isinstance(node, ast.Name)}
+        assert "TEST_DEPENDENCIES" in names, f"{session.name} runs pytest without TEST_DEPENDENCIES"
+
+
+def test_sessions_sharing_a_build_directory_build_it_alike():
+    """Two settings in one directory would rebuild each other's objects, or install the other's module."""
+    settings = {}
+    for call in ast.walk(NOXFILE):
+        if isinstance(call, ast.Call) and ast.unparse(call.func) == "_install_checkout":
+            directory, *rest = map(ast.unparse, call.args[1:])
+            settings.setdefault(directory, set()).add(tuple(rest))
+    assert settings["SANITIZED_TEST_BUILD_DIR"] == {("*SANITIZED_TEST_BUILD",)}
+    assert all(len(alike) == 1 for alike in settings.values()), settings
 
 
 # lib.sh installs nox itself, which the sessions need before they can build anything.

@@ -2,12 +2,14 @@
 
 Each scenario checks the lines delivered against the bytes the server sent:
 every whole line once, in order, numbered across connections; the unfinished
-line at a disconnect dropped and counted; lines over 4,096 bytes cut and
-counted. Timings are scaled down so the table runs in a few seconds.
+line at a disconnect dropped and counted; lines over 4,096 bytes reported as
+LineTooLong errors with their first 4,096 bytes. Timings are scaled down so
+the table runs in a few seconds; every loop is bounded in count and time.
 """
 
 import collections
 import dataclasses
+import datetime
 import logging
 import random
 import socket
@@ -20,7 +22,8 @@ import pytest
 import kav_aprs
 from aprs_test_server import BANNER, BEACONS, LOGRESP, VALID_LINES, AprsTestServer, login_script
 from batch_reference import Expected, rows_of, split_lines
-from kav_aprs.feed import LINE_TOO_LONG, MAX_LINE_BYTES, Backoff, Feed, default_callsign
+from kav_aprs.feed import LINE_TOO_LONG, MAX_LINE_BYTES, Backoff, Feed, FeedBatch, default_callsign
+from kav_aprs.tally import COUNT_NAMES
 
 CALL = b"KAVRX0001"
 FAST = dict(batch_interval=0.05, silence_timeout=0.6, connect_timeout=2.0, login_timeout=0.4,
@@ -87,30 +90,76 @@ SCENARIOS = {
         logs=("no login response from 127.0.0.1",)),
     "login response for another name": Scenario(
         [[("send", BANNER), ("login",), ("send", LOGRESP % b"OTHER"), ("send", BEACONS), ("hold",)]],
-        logs=("unexpected login response",)),
+        logs=("unexpected login response from 127.0.0.1", "it answers for OTHER, not for KAVRX0001")),
+    "login response with an unknown status": Scenario(
+        [[("send", BANNER), ("login",), ("send", b"# logresp KAVRX0001 invalid, server TESTSRV\r\n"),
+          ("send", BEACONS), ("hold",)]],
+        logs=("unexpected login response from 127.0.0.1", "its status is 'invalid', not 'unverified'")),
 }
+
+# Streams whose line ends and over-long lines test the framing, each sent in
+# pieces cut right before or right after every line-end byte, with time for a
+# batch between pieces; a second connection follows, starting with a line
+# feed that must not pair with a carriage return that ended the first.
+FRAMING_STREAMS = {
+    "crlf lines": b"a\r\nbb\r\nccc\r\n",
+    "lf and lone cr": b"a\nb\rc\r\n\r\n",
+    "partial at the end": b"a\r\nb",
+    "cr at the end, lf never comes": b"a\r",
+    "line at the limit": b"x" * MAX_LINE_BYTES + b"\r\n",
+    "line one over the limit": b"x" * (MAX_LINE_BYTES + 1) + b"\r\nok\r\n",
+    "long line after a lone cr, ended by lf": b"a\r" + b"y" * (MAX_LINE_BYTES + 900) + b"\nb\n",
+    "long line ended by lone cr": b"z" * (MAX_LINE_BYTES + 500) + b"\rq\r\n",
+    "two long lines in a row": b"L" * (MAX_LINE_BYTES + 4) + b"\r\n" + b"M" * 3 * MAX_LINE_BYTES + b"\r\nn\r\n",
+    "long line never ended": b"ok\r\n" + b"w" * (MAX_LINE_BYTES + 100),
+    "empty lines only": b"\r\n\r\n\n",
+}
+
+
+def _framing_scenario(data: bytes, after: bool) -> Scenario:
+    """`data` sent in pieces cut right before (or after) each of its \\r and \\n bytes, then a new connection."""
+    cuts = sorted({i + after for i, byte in enumerate(data) if byte in b"\r\n"} - {0, len(data)})
+    pieces = [data[a:b] for a, b in zip([0, *cuts], [*cuts, len(data)])]
+    first = login_script(CALL, *[step for piece in pieces for step in (("send", piece), ("sleep", 0.03))])
+    second = login_script(CALL, ("send", b"\n# second connection\r\n"), ("hold",))
+    return Scenario([first, second], options={"batch_lines": 2, "batch_interval": 0.02}, connections=2)
+
+
+SCENARIOS.update({
+    f"{name}, cut {where} line ends": _framing_scenario(data, after=where == "after")
+    for name, data in FRAMING_STREAMS.items() for where in ("before", "after")})
 
 
 @dataclasses.dataclass
 class Sent:
     """What the client should deliver of the bytes a server sent."""
 
-    lines: list  # whole lines, over-long ones emptied
-    cut: list  # (line number, length, first bytes)
+    lines: list  # whole lines, in order, the over-long ones whole too
     dropped: int
 
     @classmethod
     def of(cls, connections) -> "Sent":
-        lines, cut, dropped = [], [], 0
+        lines, dropped = [], 0
         for sent in connections:
             whole = bytes(sent[: max(sent.rfind(b"\n"), sent.rfind(b"\r")) + 1])
             dropped += len(sent) > len(whole)
-            for line in split_lines(whole):
-                if len(line) > MAX_LINE_BYTES:
-                    cut.append((len(lines) + 1, len(line), line[:MAX_LINE_BYTES]))
-                    line = b""
-                lines.append(line)
-        return cls(lines, cut, dropped)
+            lines += split_lines(whole)
+        return cls(lines, dropped)
+
+    def expected(self) -> tuple[Expected, list]:
+        """The rows and counts of the lines, with the over-long ones as LineTooLong errors."""
+        expected = Expected(b"".join((b"" if len(line) > MAX_LINE_BYTES else line) + b"\n" for line in self.lines))
+        cut = [too_long(number, line) for number, line in enumerate(self.lines, 1) if len(line) > MAX_LINE_BYTES]
+        expected.errors = sorted(expected.errors + cut, key=lambda row: row["line_number"])
+        expected.blank -= len(cut)
+        expected.failures.update({LINE_TOO_LONG: len(cut)} if cut else {})
+        return expected, cut
+
+
+def too_long(number: int, line: bytes) -> dict:
+    return {"line_number": number, "error_kind": LINE_TOO_LONG,
+            "error": f"LineTooLong: a line of {len(line)} bytes, cut at {MAX_LINE_BYTES}",
+            "line": line[:MAX_LINE_BYTES]}
 
 
 def follow(server: AprsTestServer, **options) -> tuple[Feed, list]:
@@ -135,47 +184,51 @@ def test_every_whole_line_sent_is_delivered_once(name, caplog):
     with AprsTestServer(scenario.scripts, listen_after=scenario.listen_after) as server:
         feed, batches = follow(server, **scenario.options)
     sent = Sent.of(server.sent)
-    expected = Expected(b"".join(line + b"\n" for line in sent.lines))
+    expected, cut = sent.expected()
 
     beacons, errors = [], []
     for batch in batches:
         batch_beacons, batch_errors = rows_of(batch)
         beacons += batch_beacons
         errors += batch_errors
-        assert batch.lines <= 10_000
         assert batch.lines == batch.decoded + batch.failed + batch.comments + batch.blank
-        assert batch.failed == len(batch_errors) + len(batch.cut_lines)
+        assert batch.failed == len(batch_errors)
+        assert batch.source == feed.address
     assert beacons == expected.beacons
     assert errors == expected.errors
     assert sum(b.lines for b in batches) == expected.lines == feed.stats.lines
     assert sum(b.comments for b in batches) == expected.comments
-    assert sum(b.blank for b in batches) == expected.blank - len(sent.cut)
-    failures = collections.Counter(expected.failures)
-    failures.update({LINE_TOO_LONG: len(sent.cut)} if sent.cut else {})
-    assert sum((collections.Counter(b.failures) for b in batches), collections.Counter()) == failures
-    assert [(c.line_number, c.length, c.head) for b in batches for c in b.cut_lines] == sent.cut
-    assert sum(b.dropped_partial_lines for b in batches) == sent.dropped == feed.stats.dropped_partial_lines
+    assert sum(b.blank for b in batches) == expected.blank
+    assert sum((collections.Counter(b.failures) for b in batches), collections.Counter()) == expected.failures
+    for count in COUNT_NAMES:  # the feed's statistics are the sums of what it yielded
+        assert getattr(feed.stats, count) == sum(getattr(b, count) for b in batches), count
+    assert feed.stats.failures == expected.failures
+    assert feed.stats.dropped_partial_lines == sent.dropped
     numbers = [b.first_line_number for b in batches]
-    assert numbers == sorted(numbers) and numbers[0] == 1
+    assert numbers == [1] + [n + b.lines for n, b in zip(numbers, batches)][:-1]
 
     assert feed.stats.connections == scenario.connections
     assert feed.stats.failed_connects >= scenario.failed_connects
     assert server.logins == [scenario.login] * len(server.sent)
-    assert batches[-1].server == scenario.server
+    assert feed.server == scenario.server
     messages = "\n".join(record.getMessage() for record in caplog.records)
     for wanted in scenario.logs:
         assert wanted in messages
+    if cut:
+        assert f"cut at {MAX_LINE_BYTES} bytes ({LINE_TOO_LONG}" in messages
     with_data = [b for b in batches if b.lines]
     assert all(b.received_from <= b.received_to for b in with_data)
 
 
-def test_a_burst_of_100000_lines_arrives_whole_in_batches_of_at_most_10000():
+def test_a_burst_of_100000_lines_arrives_whole_in_batches_of_10000_and_at_most_one_read_more():
     burst = b"".join(line + b"\r\n" for line in VALID_LINES * 100)
+    read_bytes = 1 << 16
     with AprsTestServer([login_script(CALL, ("send", burst), ("hold",))]) as server:
-        feed, batches = follow(server)
+        feed, batches = follow(server, read_bytes=read_bytes)
+    lines_a_read = read_bytes // (min(map(len, VALID_LINES)) + 2)
     numbers, callsigns = [], []
     for batch in batches:
-        assert batch.lines <= 10_000
+        assert batch.lines < 10_000 + lines_a_read
         assert batch.failed == 0
         table = pa.table(batch.beacons)
         numbers += table.column("line_number").to_pylist()
@@ -237,7 +290,8 @@ def test_backoff_doubles_to_its_maximum_and_jitter_only_shortens(backoff, failur
 
 
 def test_a_connection_that_lasted_a_healthy_while_starts_the_backoff_afresh(caplog):
-    scripts = [login_script(CALL, ("send", BEACONS), ("sleep", 0.3))] * 3
+    # A fourth connection: the feed may stop once the server is done, before it logs the last wait.
+    scripts = [login_script(CALL, ("send", BEACONS), ("sleep", 0.3))] * 4
     caplog.set_level(logging.INFO, logger="kav_aprs.feed")
     with AprsTestServer(scripts) as server:
         follow(server, backoff=Backoff(first=0.05, maximum=0.4, jitter=0.0, healthy_after=0.2))
@@ -288,3 +342,98 @@ def test_stop_ends_at_once_with_a_last_batch_of_every_whole_line_received(listen
     assert time.monotonic() - started < 2.0
     assert len(batches) == 1
     assert batches[0].lines == (len(Sent.of(server.sent).lines) if listen_after == 0.0 else 0)
+
+
+def _until(feed: Feed, done, seconds: float = 5.0) -> list:
+    """The batches of `feed` until done(feed, batches) or `seconds` have passed, at most 1,000 of them."""
+    batches = []
+    deadline = time.monotonic() + seconds
+    for batch in feed:
+        batches.append(batch)
+        if done(feed, batches) or time.monotonic() > deadline or len(batches) >= 1_000:
+            feed.stop()
+    return batches
+
+
+def test_a_line_feed_after_a_batch_ends_the_long_line_it_follows_not_the_lone_cr_before_it():
+    """The \\n that ends a line over the limit, begun right after a lone \\r, comes after a batch was taken.
+
+    It ends the long line; taken for the second half of that \\r, it would
+    let the long line swallow the beacon after it, and number every later
+    line one too low.
+    """
+    before = VALID_LINES[0] + b"\r" + b"L" * (MAX_LINE_BYTES + 900)
+    after = b"\n" + VALID_LINES[1] + b"\r\n" + VALID_LINES[2] + b"\r\n"
+    before_received = len(BANNER) + len(LOGRESP % CALL) + len(before)
+    taken = threading.Event()  # set once a batch was taken with the long line past the limit
+
+    def done(feed, batches):
+        if feed.stats.bytes_received >= before_received and feed.stats.lines >= 3:
+            taken.set()
+        return feed.stats.lines >= 6
+
+    script = login_script(CALL, ("send", before), ("wait", taken), ("send", after), ("hold",))
+    with AprsTestServer([script]) as server, \
+            Feed("127.0.0.1", server.port, callsign=CALL.decode(), **FAST) as feed:
+        batches = _until(feed, done)
+    assert taken.is_set()
+    beacons = [row for batch in batches for row in rows_of(batch)[0]]
+    errors = [row for batch in batches for row in rows_of(batch)[1]]
+    assert [(row["line_number"], row["callsign"]) for row in beacons] == [
+        (number, line.split(b">")[0].decode()) for number, line in zip((3, 5, 6), VALID_LINES)]
+    assert errors == [too_long(4, before[len(VALID_LINES[0]) + 1:])]
+    assert feed.stats.lines == 6 and feed.stats.decoded == 3 and feed.stats.failures == {LINE_TOO_LONG: 1}
+
+
+def test_stop_right_after_a_batch_due_to_its_count_keeps_every_line_received():
+    """A batch due to its count takes every line gathered, not the first batch_lines of them.
+
+    None is cut inside a read, where its line ends may be split, and a stop
+    that follows at once leaves none behind.
+    """
+    burst = b"".join(line + b"\r\n" for line in VALID_LINES[:60])
+    script = login_script(CALL, ("send", burst), ("hold",))
+    with AprsTestServer([script]) as server, \
+            Feed("127.0.0.1", server.port, callsign=CALL.decode(), **{**FAST, "batch_lines": 5}) as feed:
+        batches = _until(feed, lambda feed, batches: feed.stats.lines >= 5)
+    received = bytes(server.sent[0][:feed.stats.bytes_received])
+    assert feed.stats.lines == len(Sent.of([received]).lines) > 5
+    assert sum(batch.lines for batch in batches) == feed.stats.lines
+    assert [row["line_number"] for batch in batches for row in rows_of(batch)[0]] == list(
+        range(3, feed.stats.lines + 1))
+
+
+def test_a_batch_is_dated_by_the_reads_that_brought_the_first_byte_of_its_first_line_and_its_last_line_end():
+    sends = [b"# one line in two reads,", b" the end\r\n# a line in the same read\r\n", b"# the next batch\r", b"\n"]
+    script = login_script(CALL, *[step for data in sends for step in (("sleep", 0.3), ("send", data))], ("hold",))
+    every_byte = len(BANNER) + len(LOGRESP % CALL) + len(b"".join(sends))
+    started = datetime.datetime.now(datetime.timezone.utc)
+    with AprsTestServer([script]) as server, \
+            Feed("127.0.0.1", server.port, callsign=CALL.decode(), **{**FAST, "batch_interval": 0.1}) as feed:
+        batches = _until(feed, lambda feed, batches: feed.stats.bytes_received == every_byte)
+    ended = datetime.datetime.now(datetime.timezone.utc)
+
+    def batch_with(line_number):
+        [batch] = [b for b in batches if b.first_line_number <= line_number < b.first_line_number + b.lines]
+        return batch
+
+    split, whole = batch_with(3), batch_with(5)
+    assert split is batch_with(4)  # ended by the read that brought line 4 whole
+    assert 0.2 < (split.received_to - split.received_from).total_seconds() < 1.5
+    # Line 5 ended at its \r; the \n that came alone later brought no line.
+    assert whole.lines == 1 and whole.received_from == whole.received_to
+    assert started <= batch_with(1).received_from <= split.received_from < split.received_to < whole.received_from
+    assert whole.received_to <= ended and whole.received_to.tzinfo == datetime.timezone.utc
+    assert feed.stats.lines == 5
+    assert all(b.received_from is b.received_to is None for b in batches if not b.lines)
+    assert not batches[-1].lines
+
+
+def test_feed_batch_is_the_decoded_type_and_the_stats_keep_their_names():
+    assert FeedBatch is kav_aprs.Decoded
+    with Feed("127.0.0.1", 14580) as feed:
+        stats = feed.stats
+    for name in (*COUNT_NAMES, "connections", "failed_connects", "lost_connections", "dropped_partial_lines",
+                 "bytes_received", "reconnects"):
+        assert getattr(stats, name) == 0, name
+    assert stats.failures == {}

@@ -102,17 +102,14 @@ def test_a_withdrawn_turn_leaves_every_later_batch_unwritten(tmp_path, withdrawn
 
 
 def test_the_csv_header_goes_with_the_first_batch_whichever_thread_comes_first(tmp_path):
-    from kav_aprs.writers import CsvWriter, Output
+    from kav_aprs.sinks import CsvWriter, Output
 
-    output = Output(str(tmp_path / "out.csv"))
-    writer = CsvWriter(output)
-    first, second = _native.WriteTurn(), _native.WriteTurn()
+    writer = CsvWriter(Output(str(tmp_path / "out.csv")))
+    first, second = writer.stage(), writer.stage()
     # The later batch reaches the writer first; it waits, and carries no header.
-    errors = in_threads([lambda: writer.write(BATCHES[0], "s", None, first),
-                         lambda: writer.write(BATCHES[1], "s", first, second)])
+    errors = in_threads([lambda: first(BATCHES[0]), lambda: second(BATCHES[1])])
     assert errors == [None, None]
-    writer.close()
-    output.commit()
+    writer.commit()
     text = (tmp_path / "out.csv").read_text()
     assert text.startswith("source,line_number,") and text.count("source,") == 1
     assert text.index("C0") < text.index("C1")
@@ -146,8 +143,7 @@ def test_turns_must_be_write_turns(bad):
 def test_only_an_input_that_waits_on_its_writer_is_handed_out_chunk_by_chunk(tmp_path, kind, waits):
     # Every chunk read from a pipe goes out before the next read; a file's
     # chunks are decoded side by side, which is what --jobs is for.
-    from kav_aprs._sources import waits_for_writer
-    from kav_aprs.cli.decode import _CountingReader
+    from kav_aprs import _sources
 
     if kind == "file":
         (tmp_path / "in.txt").write_bytes(VALID + b"\n")
@@ -156,8 +152,8 @@ def test_only_an_input_that_waits_on_its_writer_is_handed_out_chunk_by_chunk(tmp
         read_end, write_end = os.pipe()
         os.close(write_end)
         stream = os.fdopen(read_end, "rb")
-    with stream:
-        assert waits_for_writer(_CountingReader(stream)) is waits
+    with stream, _sources.opened(stream) as opened:
+        assert opened.live is waits
 
 
 def run(*args, stdin=b""):

@@ -1,7 +1,8 @@
 // The module kav_aprs._native (multi-phase initialisation): decode() and the
-// two types it returns, the record writers and the WriteTurn they pass on,
-// the reservation of disk space for the files they write, how freed memory is
-// kept, the types kept in the module's state.
+// Decoded it returns, the framer that cuts streams into whole lines, the
+// Arrow stream over a reader's batches, the record writers and the WriteTurn
+// they pass on, the reservation of disk space for the files they write, how
+// freed memory is kept and the read buffers, the types kept in the module's state.
 #include <fcntl.h>
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -18,10 +19,15 @@
 #include <string_view>
 #include <utility>
 
+#include "arguments.hpp"
 #include "arrow_batch.hpp"
-#include "decode_lines.hpp"
-#include "decoded_chunk.hpp"
+#include "batch_stream.hpp"
+#include "decoded.hpp"
+#include "decoding.hpp"
+#include "framing.hpp"
+#include "input_bytes.hpp"
 #include "line_splitter.hpp"
+#include "module_state.hpp"
 #include "python_glue.hpp"
 #include "record_text_functions.hpp"
 #include "write_turn.hpp"
@@ -30,158 +36,52 @@ namespace kav::batch {
 namespace {
 
 // ---------------------------------------------------------------------------
-// Module state.
+// decode().
 
-struct ModuleState {
-    PyObject* arrow_batch_type;
-    PyObject* decoded_chunk_type;
-    PyObject* write_turn_type;
-};
+constexpr const char* kDecodeNames[] = {"data", "first_line_number", "source"};
 
-ModuleState& state_of(PyObject* module) noexcept {
-    return *static_cast<ModuleState*>(PyModule_GetState(module));
+// decode(data, first_line_number=1, *, source=None): every line of `data`.
+PyObject* decode(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                 PyObject* kwnames) noexcept {
+    PyObject* values[std::size(kDecodeNames)];
+    if (!parse_arguments({"decode", kDecodeNames, 2, 1}, args, nargs, kwnames, values)) {
+        return nullptr;
+    }
+    Provenance provenance;
+    if (!take_provenance(values[1], values[2], nullptr, nullptr, provenance)) return nullptr;
+    InputBytes input;
+    if (!take_input_bytes(values[0], "decode", input)) return nullptr;
+    const LineRun run{{}, 0, input.view};
+    return decode_runs(state_of(module), std::span<const LineRun>(&run, 1), LineFramer::kNoLimit,
+                       provenance);
 }
 
 // ---------------------------------------------------------------------------
-// decode().
+// line_start().
 
-// The bytes to decode, readable without the interpreter lock, in place: a
-// bytes object never changes and the reference keeps it alive; a bytearray is
-// held through a memoryview of it, an export that makes any attempt to resize
-// it meanwhile fail with BufferError, as it does while a file writes from it.
-// Not copying a bytearray lets a reader refill one buffer for every read
-// instead of mapping and zeroing fresh memory for each.
-struct Input {
-    Owned holder;
-    std::string_view view;
-};
-
-bool take_input(PyObject* data, Input& input) {
-    if (PyBytes_Check(data)) {
-        input.holder = new_reference(data);
-        char* start = nullptr;
-        Py_ssize_t size = 0;
-        if (PyBytes_AsStringAndSize(data, &start, &size) != 0) return false;
-        input.view = std::string_view(start, static_cast<std::size_t>(size));
-        return true;
-    }
-    if (PyByteArray_Check(data)) {
-        input.holder = Owned(PyMemoryView_FromObject(data));
-        if (!input.holder) return false;
-        input.view = std::string_view(PyByteArray_AsString(data),
-                                      static_cast<std::size_t>(PyByteArray_Size(data)));
-        return true;
-    }
-    Owned type_name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(data)), "__name__"));
-    if (!type_name) return false;
-    PyErr_Format(PyExc_TypeError, "decode() argument 1 must be bytes or bytearray, not %U",
-                 type_name.get());
-    return false;
-}
-
-using Decoded = Result<DecodedLines, DecodeLimitError>;
-
-// Decodes with the interpreter lock released, so that threads decoding other
-// buffers run meanwhile. Empty when memory ran out.
-std::optional<Decoded> decode_unlocked(std::string_view data, std::uint64_t first_line_number,
-                                       std::string_view carried) {
-    std::optional<Decoded> decoded;
-    PyThreadState* thread = PyEval_SaveThread();
-    try {
-        decoded.emplace(decode_lines(data, first_line_number, carried));
-    } catch (const std::bad_alloc&) {
-        decoded.reset();
-    }
-    PyEval_RestoreThread(thread);
-    return decoded;
-}
-
-Owned chunk_from(PyObject* module, DecodedLines&& lines) {
-    const ModuleState& state = state_of(module);
-    auto* batch_type = reinterpret_cast<PyTypeObject*>(state.arrow_batch_type);
-    const LineCounts counts = lines.counts;
-    const auto shared = std::make_shared<const DecodedLines>(std::move(lines));
-    Owned beacons = new_arrow_batch(batch_type, shared, Table::Beacons);
-    if (!beacons) return nullptr;
-    Owned errors = new_arrow_batch(batch_type, shared, Table::Errors);
-    if (!errors) return nullptr;
-    return new_decoded_chunk(reinterpret_cast<PyTypeObject*>(state.decoded_chunk_type), counts,
-                             std::move(beacons), std::move(errors));
-}
-
-// decode(data, first_line_number[, end[, carried]]): the lines of carried +
-// data[:end] (all of data when end is None), so that a stream's read is
-// decoded in place: neither the start of a line after its last line end nor
-// the line begun in the previous read costs a copy of the whole read.
-PyObject* decode(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
-    if (nargs < 2 || nargs > 4) {
-        PyErr_Format(PyExc_TypeError, "decode() takes 2 to 4 arguments (%zd given)", nargs);
-        return nullptr;
-    }
-    const unsigned long long first_line_number = PyLong_AsUnsignedLongLong(args[1]);
-    if (first_line_number == static_cast<unsigned long long>(-1) && PyErr_Occurred() != nullptr) {
-        return nullptr;
-    }
-    try {
-        Input input;
-        if (!take_input(args[0], input)) return nullptr;
-        if (nargs >= 3 && args[2] != Py_None) {
-            const Py_ssize_t end = PyLong_AsSsize_t(args[2]);
-            if (end == -1 && PyErr_Occurred() != nullptr) return nullptr;
-            if (end < 0 || static_cast<std::size_t>(end) > input.view.size()) {
-                PyErr_Format(PyExc_ValueError, "decode() end %zd is outside the %zu bytes given",
-                             end, input.view.size());
-                return nullptr;
-            }
-            input.view = input.view.substr(0, static_cast<std::size_t>(end));
-        }
-        Input carried;
-        if (nargs == 4 && !take_input(args[3], carried)) return nullptr;
-        std::optional<Decoded> decoded =
-            decode_unlocked(input.view, first_line_number, carried.view);
-        if (!decoded) return PyErr_NoMemory();
-        if (!*decoded) {
-            PyErr_SetString(PyExc_OverflowError, decoded->error().message.c_str());
-            return nullptr;
-        }
-        return chunk_from(module, std::move(*decoded).value()).release();
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    }
-}
-
-// count_line_ends(data, end, /): the line ends in data[:end] (bytes), so that
-// the lines of a stream's chunks can be numbered before the chunks before them
-// are decoded.
-PyObject* count_line_ends(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) noexcept {
+// line_start(window, searched, /): where the line after the first line end in
+// window[:searched] starts, or None; window may hold one byte more than is
+// searched, which tells "\r\n" from a lone "\r" at the searched end.
+PyObject* line_start(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) noexcept {
     if (nargs != 2) {
-        PyErr_Format(PyExc_TypeError, "count_line_ends() takes 2 arguments (%zd given)", nargs);
+        PyErr_Format(PyExc_TypeError, "line_start() takes 2 arguments (%zd given)", nargs);
         return nullptr;
     }
-    const bool immutable = PyBytes_Check(args[0]) != 0;
-    if (!immutable && PyByteArray_Check(args[0]) == 0) {
-        PyErr_Format(PyExc_TypeError,
-                     "count_line_ends() argument 1 must be bytes or bytearray, not %R",
-                     reinterpret_cast<PyObject*>(Py_TYPE(args[0])));
+    InputBytes window;
+    if (!take_input_bytes(args[0], "line_start", window)) return nullptr;
+    const Py_ssize_t searched = PyLong_AsSsize_t(args[1]);
+    if (searched == -1 && PyErr_Occurred() != nullptr) return nullptr;
+    if (searched < 0 || static_cast<std::size_t>(searched) > window.view.size()) {
+        PyErr_Format(PyExc_ValueError, "line_start() searched %zd is outside the %zu bytes given",
+                     searched, window.view.size());
         return nullptr;
     }
-    const char* start = immutable ? PyBytes_AsString(args[0]) : PyByteArray_AsString(args[0]);
-    const Py_ssize_t size = immutable ? PyBytes_Size(args[0]) : PyByteArray_Size(args[0]);
-    const Py_ssize_t end = PyLong_AsSsize_t(args[1]);
-    if (end == -1 && PyErr_Occurred() != nullptr) return nullptr;
-    if (end < 0 || end > size) {
-        PyErr_Format(PyExc_ValueError, "count_line_ends() end %zd is outside the %zd bytes given",
-                     end, size);
-        return nullptr;
+    const std::size_t start = past_first_line_end(window.view, static_cast<std::size_t>(searched));
+    if (start > window.view.size()) {
+        Py_IncRef(Py_None);
+        return Py_None;
     }
-    const std::string_view data(start, static_cast<std::size_t>(end));
-    if (!immutable)
-        return PyLong_FromSize_t(kav::count_line_ends(data));  // another thread may resize it
-    // A bytes object never changes, and the caller holds it: no lock needed.
-    PyThreadState* thread = PyEval_SaveThread();
-    const std::size_t ends = kav::count_line_ends(data);
-    PyEval_RestoreThread(thread);
-    return PyLong_FromSize_t(ends);
+    return PyLong_FromSize_t(start);
 }
 
 // ---------------------------------------------------------------------------
@@ -254,7 +154,7 @@ PyObject* retain_freed_memory(PyObject* /*module*/, PyObject* /*unused*/) noexce
 }
 
 // ---------------------------------------------------------------------------
-// page_aligned_buffer().
+// read_buffer().
 
 // A buffer for reads from files whose first byte starts a memory page. On some
 // processors (AMD's among them) the kernel's copy into user memory runs at a
@@ -264,27 +164,27 @@ PyObject* retain_freed_memory(PyObject* /*module*/, PyObject* /*unused*/) noexce
 // page: every such read was the slow case. Page to page, the offsets match.
 constexpr Py_ssize_t kPageBytes = 4096;
 
-// page_aligned_buffer(size, /): a zeroed bytearray of at least `size` bytes
-// whose first byte starts a page. Deleting the front of a bytearray moves its
-// start without moving its bytes, which is what aligns it; were that ever to
-// move them, the buffer would only be unaligned, never wrong. Two pages to
-// spare, so that what is left is over half of what was allocated, which a
-// bytearray keeps in place instead of shrinking it into a smaller block.
-PyObject* page_aligned_buffer(PyObject* /*module*/, PyObject* arg) noexcept {
+// read_buffer(size, /): a bytearray of at least `size` bytes whose first byte
+// starts a page. Its bytes are left as the allocator gave them, not cleared:
+// a reader only ever looks at what it read into them, and clearing megabytes
+// for each small file cost more than decoding it. Deleting the front of a
+// bytearray moves its start without moving its bytes, which is what aligns
+// it; were that ever to move them, the buffer would only be unaligned, never
+// wrong. Two pages to spare, so that what is left is over half of what was
+// allocated, which a bytearray keeps in place instead of shrinking it into a
+// smaller block.
+PyObject* read_buffer(PyObject* /*module*/, PyObject* arg) noexcept {
     const Py_ssize_t size = PyLong_AsSsize_t(arg);
     if (size == -1 && PyErr_Occurred() != nullptr) return nullptr;
     if (size < 0) {
-        PyErr_Format(PyExc_ValueError, "page_aligned_buffer() size must not be negative, got %zd",
-                     size);
+        PyErr_Format(PyExc_ValueError, "read_buffer() size must not be negative, got %zd", size);
         return nullptr;
     }
     if (size > PY_SSIZE_T_MAX - 2 * kPageBytes) return PyErr_NoMemory();
     const Py_ssize_t allocated = size + 2 * kPageBytes;
     Owned buffer(PyByteArray_FromStringAndSize(nullptr, allocated));
     if (!buffer) return nullptr;
-    char* bytes = PyByteArray_AsString(buffer.get());
-    std::memset(bytes, 0, static_cast<std::size_t>(allocated));
-    const auto address = reinterpret_cast<std::uintptr_t>(bytes);
+    const auto address = reinterpret_cast<std::uintptr_t>(PyByteArray_AsString(buffer.get()));
     const auto skip = static_cast<Py_ssize_t>((kPageBytes - address % kPageBytes) % kPageBytes);
     if (skip != 0 && PySequence_DelSlice(buffer.get(), 0, skip) != 0) return nullptr;
     return buffer.release();
@@ -311,21 +211,26 @@ PyObject* write_csv_lines_of(PyObject* module, PyObject* const* args, Py_ssize_t
 // The module.
 
 PyMethodDef methods[] = {
-    {"decode", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&decode)), METH_FASTCALL,
-     PyDoc_STR("decode(data, first_line_number, end=None, carried=b'', /)\n--\n\nDecodes every "
-               "line of `carried + data[:end]` (bytes or bytearray), numbering them from "
-               "`first_line_number`.")},
-    {"count_line_ends",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&count_line_ends)), METH_FASTCALL,
-     PyDoc_STR("count_line_ends(data, end, /)\n--\n\nThe line ends in `data[:end]` (bytes): "
-               "\"\\n\", \"\\r\\n\" (one) and a lone \"\\r\".")},
+    {"decode", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&decode)),
+     METH_FASTCALL | METH_KEYWORDS,
+     PyDoc_STR("decode(data, first_line_number=1, *, source=None)\n--\n\nDecodes every line of "
+               "`data` into a Decoded, numbering them from `first_line_number`.")},
+    {"line_start", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&line_start)),
+     METH_FASTCALL,
+     PyDoc_STR("line_start(window, searched, /)\n--\n\nWhere the line after the first line end "
+               "in window[:searched] starts, or None; a byte past `searched` tells \"\\r\\n\" "
+               "from a lone \"\\r\".")},
+    {"batch_stream", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&batch_stream)),
+     METH_FASTCALL,
+     PyDoc_STR("batch_stream(batches, table, /)\n--\n\nAn \"arrow_array_stream\" capsule over "
+               "the `table` (\"beacons\" or \"errors\") of each Decoded an iterator yields.")},
     {"reserve_space", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&reserve_space)),
      METH_FASTCALL,
      PyDoc_STR("reserve_space(fd, offset, length, /)\n--\n\nReserves disk space for bytes "
                "[offset, offset + length) of a regular file without changing its size; True when "
                "reserved, False when the file, its file system or a full disk does not allow it.")},
-    {"page_aligned_buffer", &page_aligned_buffer, METH_O,
-     PyDoc_STR("page_aligned_buffer(size, /)\n--\n\nA zeroed bytearray of at least `size` bytes "
+    {"read_buffer", &read_buffer, METH_O,
+     PyDoc_STR("read_buffer(size, /)\n--\n\nA bytearray of at least `size` bytes, not cleared, "
                "whose first byte starts a memory page, for reads from files: the kernel copies "
                "into it page to page, which some processors do five times faster than into a "
                "buffer whose bytes start a few bytes into a page.")},
@@ -351,24 +256,39 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+// The module's types, each with the name it is added under (null for one
+// that only the module's functions hand out).
+struct TypeEntry {
+    PyObject* ModuleState::*slot;
+    PyObject* (*create)(PyObject*) noexcept;
+    const char* name;
+};
+
+constexpr TypeEntry kTypes[] = {
+    {&ModuleState::arrow_batch_type, &new_arrow_batch_type, "ArrowBatch"},
+    {&ModuleState::decoded_type, &new_decoded_type, "Decoded"},
+    {&ModuleState::frame_type, &new_frame_type, "Frame"},
+    {&ModuleState::line_framer_type, &new_line_framer_type, "LineFramer"},
+    {&ModuleState::write_turn_type, &new_write_turn_type, "WriteTurn"},
+};
+
 int module_exec(PyObject* module) noexcept {
     ModuleState& state = state_of(module);
-    state.arrow_batch_type = new_arrow_batch_type(module);
-    if (state.arrow_batch_type == nullptr) return -1;
-    state.decoded_chunk_type = new_decoded_chunk_type(module);
-    if (state.decoded_chunk_type == nullptr) return -1;
-    state.write_turn_type = new_write_turn_type(module);
-    if (state.write_turn_type == nullptr) return -1;
-    if (PyModule_AddObjectRef(module, "ArrowBatch", state.arrow_batch_type) != 0) return -1;
-    if (PyModule_AddObjectRef(module, "DecodedChunk", state.decoded_chunk_type) != 0) return -1;
-    return PyModule_AddObjectRef(module, "WriteTurn", state.write_turn_type);
+    for (const TypeEntry& entry : kTypes) {
+        PyObject* type = entry.create(module);
+        if (type == nullptr) return -1;
+        state.*entry.slot = type;
+        if (PyModule_AddObjectRef(module, entry.name, type) != 0) return -1;
+    }
+    Owned count_names(new_count_names());
+    if (!count_names) return -1;
+    return PyModule_AddObjectRef(module, "COUNT_NAMES", count_names.get());
 }
 
 int module_traverse(PyObject* module, visitproc visit, void* arg) noexcept {
     const ModuleState& state = state_of(module);
-    for (PyObject* type :
-         {state.arrow_batch_type, state.decoded_chunk_type, state.write_turn_type}) {
-        if (type != nullptr) {
+    for (const TypeEntry& entry : kTypes) {
+        if (PyObject* type = state.*entry.slot; type != nullptr) {
             if (const int status = visit(type, arg); status != 0) return status;
         }
     }
@@ -377,9 +297,8 @@ int module_traverse(PyObject* module, visitproc visit, void* arg) noexcept {
 
 int module_clear(PyObject* module) noexcept {
     ModuleState& state = state_of(module);
-    for (PyObject** type :
-         {&state.arrow_batch_type, &state.decoded_chunk_type, &state.write_turn_type}) {
-        if (*type != nullptr) Py_DecRef(std::exchange(*type, nullptr));
+    for (const TypeEntry& entry : kTypes) {
+        if (state.*entry.slot != nullptr) Py_DecRef(std::exchange(state.*entry.slot, nullptr));
     }
     return 0;
 }

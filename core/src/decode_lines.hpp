@@ -14,15 +14,22 @@
 
 namespace kav {
 
-// What became of the lines: lines == decoded + failed + comments + blank.
+// The counts of what became of the lines, each with what it counts:
+// X(name, description). Listed once: the struct below, the result's
+// attributes and the package's running totals all come from this list.
+#define KAV_LINE_COUNTS(X)                                                  \
+    X(lines, "Every line: decoded + failed + comments + blank.")            \
+    X(decoded, "Lines decoded into beacons.")                               \
+    X(failed, "Lines that failed: one row each in errors.")                 \
+    X(comments, "Lines starting with '#', server comments of a stream.")   \
+    X(blank, "Empty lines.")
+
+#define KAV_COUNT_MEMBER(name, description) std::uint64_t name = 0;
 struct LineCounts {
-    std::uint64_t lines = 0;
-    std::uint64_t decoded = 0;
-    std::uint64_t failed = 0;
-    std::uint64_t comments = 0;  // lines starting with '#', server comments of a stream
-    std::uint64_t blank = 0;
+    KAV_LINE_COUNTS(KAV_COUNT_MEMBER)
     std::array<std::uint64_t, kBeaconErrorKindCount> failures{};  // failed lines per error kind
 };
+#undef KAV_COUNT_MEMBER
 
 struct DecodedLines {
     BeaconColumns beacons;

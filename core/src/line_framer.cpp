@@ -97,23 +97,23 @@ std::size_t GatheredLines::push(std::string_view read) {
     return lines;
 }
 
-GatheredLines::Taken GatheredLines::take() {
-    std::vector<LineRun> views;
-    views.reserve(runs_.size());  // before anything is handed over: a failure here loses nothing
-    Taken taken{std::move(text_), {}};
-    text_ = std::string();
-    std::string_view rest = taken.text;
-    for (const Sizes& sizes : runs_) {
-        LineRun run{rest.substr(0, sizes.carried), sizes.carried_cut, {}};
-        rest.remove_prefix(sizes.carried);
-        run.lines = rest.substr(0, sizes.lines);
-        rest.remove_prefix(sizes.lines);
-        views.push_back(run);
-    }
-    taken.runs = std::move(views);
-    runs_.clear();
+GatheredLines::Taken GatheredLines::take() noexcept {
+    Taken taken{std::exchange(text_, {}), std::exchange(runs_, {})};
     lines_ = 0;
     return taken;
+}
+
+std::vector<LineRun> GatheredLines::Taken::runs() const {
+    std::vector<LineRun> views;
+    views.reserve(sizes.size());
+    std::string_view rest = text;
+    for (const RunSizes& run : sizes) {
+        const std::string_view carried = rest.substr(0, run.carried);
+        rest.remove_prefix(run.carried);
+        views.push_back({carried, run.carried_cut, rest.substr(0, run.lines)});
+        rest.remove_prefix(run.lines);
+    }
+    return views;
 }
 
 }  // namespace kav

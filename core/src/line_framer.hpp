@@ -98,26 +98,32 @@ class GatheredLines {
     // Lines held.
     std::size_t lines() const noexcept { return lines_; }
 
-    // What take() hands over: the text of every run held, and the runs, which
-    // point into it (a string moved keeps its bytes where they are).
-    struct Taken {
-        std::string text;
-        std::vector<LineRun> runs;
-    };
-    Taken take();
-
-    LineFramer& framer() noexcept { return framer_; }
-
-  private:
-    struct Sizes {
+    // A run held, by the sizes of its parts in the text, which follow one
+    // another there run after run.
+    struct RunSizes {
         std::size_t carried;
         std::uint64_t carried_cut;
         std::size_t lines;
     };
 
+    // What take() hands over: the text of every run held, and where the runs
+    // lie in it. The runs are made from the text wherever it is when asked
+    // for: a short string keeps its bytes inside itself, so they move with it,
+    // and runs made before a move would point into the string moved from.
+    struct Taken {
+        std::string text;
+        std::vector<RunSizes> sizes;
+
+        std::vector<LineRun> runs() const;
+    };
+    Taken take() noexcept;
+
+    LineFramer& framer() noexcept { return framer_; }
+
+  private:
     LineFramer framer_;
     std::string text_;
-    std::vector<Sizes> runs_;
+    std::vector<RunSizes> runs_;
     std::size_t lines_ = 0;
 };
 

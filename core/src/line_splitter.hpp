@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
@@ -35,6 +36,16 @@ inline std::size_t first_line_end(std::string_view data) noexcept {
 // caller whose data may go on decides for itself what the next byte makes it.
 inline std::size_t line_end_length(std::string_view data, std::size_t at) noexcept {
     return data[at] == '\r' && at + 1 < data.size() && data[at + 1] == '\n' ? 2 : 1;
+}
+
+// Where the line after the first line end in data[0, searched) starts, or
+// data.size() + 1 when there is none there. The bytes past `searched` are
+// only looked at to tell "\r\n" from a lone "\r" at searched - 1: a reader
+// of a file in windows passes one byte more than it searches.
+inline std::size_t past_first_line_end(std::string_view data, std::size_t searched) noexcept {
+    const std::size_t end = first_line_end(data.substr(0, searched));
+    if (end == std::min(searched, data.size())) return data.size() + 1;
+    return end + line_end_length(data, end);
 }
 
 class LineSplitter {

@@ -110,7 +110,7 @@ TEST_P(LineFramerTest, GatheredAndTakenAtAnyReadTheLinesAreTheSame) {
             std::size_t counted = 0;
             const auto take = [&] {
                 GatheredLines::Taken taken = gathered.take();
-                for (const LineRun& run : taken.runs) append_lines(run, c.limit, lines);
+                for (const LineRun& run : taken.runs()) append_lines(run, c.limit, lines);
             };
             for (const auto& [from, to] : {std::pair{std::size_t{0}, first},
                                           std::pair{first, second},
@@ -167,6 +167,25 @@ TEST(LineFramerTest, DroppingTheUnfinishedLineStartsAfresh) {
     EXPECT_FALSE(framer.frame("partial"));
     EXPECT_EQ(framer.drop_unfinished(), 7u);
     EXPECT_FALSE(framer.finish());
+}
+
+// Lines taken are handed on by moving them (into a Frame, to be decoded): their
+// runs are those of their text wherever it now is, also when it is short
+// enough to be kept inside the string itself, whose bytes then move with it.
+TEST(LineFramerTest, TakenLinesMovedElsewhereAreStillTheirs) {
+    for (const std::string& data : {"ab\r\nc\n"s, std::string(100, 'x') + "\n"}) {
+        SCOPED_TRACE(data.size());
+        GatheredLines gathered;
+        ASSERT_EQ(gathered.push(data.substr(0, 1)), 0u);
+        ASSERT_EQ(gathered.push(data.substr(1)), whole_input_lines(data, 0).size());
+        GatheredLines::Taken taken = gathered.take();
+        GatheredLines::Taken moved;
+        moved = std::move(taken);
+        taken.text.assign(data.size(), '?');  // the string moved from, reused as a temporary's storage is
+        std::vector<Line> lines;
+        for (const LineRun& run : moved.runs()) append_lines(run, 0, lines);
+        EXPECT_EQ(lines, whole_input_lines(data, 0));
+    }
 }
 
 // The decoder reports a line over the limit with its length and first bytes,

@@ -64,6 +64,37 @@ INSTANTIATE_TEST_SUITE_P(
                     SplitCase{"InvalidUtf8StaysInTheLine", "\xFF\xFE\r\x80", {"\xFF\xFE", "\x80"}}),
     test::CaseName{});
 
+struct LineStartCase {
+    const char* name;
+    std::string data;
+    std::size_t searched;
+    std::size_t start;  // data.size() + 1: none
+};
+
+void PrintTo(const LineStartCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class LineStartTest : public testing::TestWithParam<LineStartCase> {};
+
+TEST_P(LineStartTest, IsPastTheFirstLineEndInTheSearchedBytes) {
+    const LineStartCase& c = GetParam();
+    EXPECT_EQ(past_first_line_end(c.data, c.searched), c.start);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LineStartTest,
+    testing::Values(LineStartCase{"Empty", "", 0, 1}, LineStartCase{"NoLineEnd", "abc", 3, 4},
+                    LineStartCase{"LineFeed", "ab\ncd", 6, 3},
+                    LineStartCase{"PairInside", "ab\r\ncd", 6, 4},
+                    LineStartCase{"LoneCarriageReturn", "ab\rcd", 5, 3},
+                    LineStartCase{"CarriageReturnFirstBeforeALineFeed", "a\rb\n", 4, 2},
+                    LineStartCase{"PairAcrossTheSearchedEnd", "ab\r\n", 3, 4},
+                    LineStartCase{"LoneAtTheSearchedEnd", "ab\rx", 3, 3},
+                    LineStartCase{"CarriageReturnEndingTheData", "ab\r", 3, 3},
+                    LineStartCase{"LineEndPastTheSearchedBytes", "abc\n", 3, 5}),
+    test::CaseName{});
+
 TEST(LineSplitterTest, KeepsALongLineWhole) {
     const std::string line(3 << 20, 'x');
     EXPECT_EQ(split(line + "\r\n" + line), (std::vector<std::string>{line, line}));

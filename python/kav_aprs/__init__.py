@@ -1,30 +1,34 @@
-"""Whole buffers of KAV aircraft beacon lines decoded into Arrow columns.
+"""KAV aircraft beacon lines decoded into Arrow columns, from buffers, files, streams and live feeds.
 
 ``decode`` turns a buffer of lines into a ``Decoded``: the decoded lines in
 ``beacons``, the failed ones in ``errors``, both readable by any consumer of
-Arrow's PyCapsule interface (pyarrow, polars, DuckDB), and counts of every kind
-of line. ``iter_decoded`` does the same chunk by chunk for a file, a binary
-stream or standard input, compressed or not.
+Arrow's PyCapsule interface (pyarrow, polars, DuckDB), and counts of every
+kind of line. ``open`` reads a file, a binary stream or standard input,
+compressed or not, as an iterator of ``Decoded`` batches and as one Arrow
+stream of its beacons.
 """
 
 from typing import TYPE_CHECKING, Any
 
-if TYPE_CHECKING:
-    from ._decoded import Decoded, decode, iter_decoded
+from ._native import Decoded, decode
 
-__all__ = ["Decoded", "decode", "iter_decoded"]
+if TYPE_CHECKING:
+    from ._sources import DamagedInputError
+    from .reader import Reader, iter_decoded, open
+
+__all__ = ["DamagedInputError", "Decoded", "Reader", "decode", "iter_decoded", "open"]
+
+# Loaded when first asked for: the kav-aprs command imports this package
+# first, and should not pay on every run for what it does not use. The
+# version comes from importlib.metadata, which takes a while to import.
+_LAZY = {"DamagedInputError": "_sources", "Reader": "reader", "iter_decoded": "reader", "open": "reader"}
 
 
 def __getattr__(name: str) -> Any:
-    # Loaded when first asked for, as is the version, so that the kav-aprs
-    # command, which imports this package first, does not pay on every run for
-    # what it does not use: Decoded is a dataclass, and dataclasses with what
-    # it imports (inspect, ast, dis, tokenize) take about 10 ms; the version
-    # comes from importlib.metadata, which takes longer still.
-    if name in __all__:
-        from . import _decoded
+    if name in _LAZY:
+        import importlib
 
-        value = getattr(_decoded, name)
+        value = getattr(importlib.import_module(f".{_LAZY[name]}", __name__), name)
         globals()[name] = value
         return value
     if name == "__version__":

@@ -5,48 +5,36 @@ Needs the optional extra: ``pip install kav_aprs_parser_pyo3[dask]``.
 How files become partitions:
 
 - An uncompressed file larger than the block size is cut into byte ranges of
-  the block size. A range owns every line that starts inside it, so its first
-  line starts at the first line start at or after its first byte, and it reads
-  on to the first line start at or after its end. A line starts at offset 0
-  and after each line end (``\\n``, ``\\r\\n`` or a lone ``\\r``); a ``\\r\\n``
-  cut between its two bytes is one line end, so the line after it belongs to
-  the next range. Both ends of a range come from the same rule, so every line
-  belongs to exactly one range, however the cuts fall.
+  the block size. A range owns every line that starts inside it: it reads
+  from the first line start at or after its first byte to the first line
+  start at or after its end, both found by the core's line rule
+  (``_native.line_start``), so every line belongs to exactly one range,
+  however the cuts fall (a ``\\r\\n`` cut between its two bytes included).
 - A compressed file (gzip, bzip2 or xz, recognised by its first bytes) cannot
   be entered in the middle: it is one partition, decoded as a stream.
 - A file no larger than one block is one partition.
 
 A range is read into a buffer that each thread keeps and refills for its next
 range, which the decoder reads in place: about one block size of memory per
-worker thread, held between computations, instead of a fresh block-sized read
-per range (see _read_buffer).
+worker thread, held between computations (see _read_buffer).
 
-Line numbers count every line of a file (blank and comment lines too) from 1.
-A range's first line number is one plus the number of lines in the ranges
-before it. Those counts are carried, not recounted: each range is decoded
-with numbers starting at 1 and reports how many lines it held; a small task
-per range adds up the counts of the ranges before it, and the frame's own
-step adds that to the range's numbers. Counting the line ends before each
-range instead would read every file about (number of ranges / 2) times over;
-a separate counting pass would read it twice. Carrying costs one small task
-per range and no extra reading.
+Line numbers count every line of a file (blank and comment lines too) from 1,
+without reading any byte twice. Each range is decoded with numbers from 1 and
+reports how many lines it held; a small task per range adds the lines of the
+range before it to the count carried that far, and the range's frame adds
+that count to its numbers. So a range costs four tasks (the first of a file
+three): decoding, counting, numbering, and the alias under which
+``dask.dataframe.from_graph`` names each partition; a computation's own step
+on each partition is one more. Dask's public constructors allow no fewer:
+``from_map`` gives a partition no input from another task, ``from_delayed``
+puts two aliases in front of each.
 
-It is also why the frame is made of two expressions of this module's own
-(_Decoding and _Frames) and not with ``from_map``, whose partitions cannot
-take inputs from other tasks, nor with ``from_graph`` or ``from_delayed``,
-which put one or two tasks in front of every partition only to hand its frame
-on. _Decoding holds the decoding and counting tasks; _Frames turns each
-decoded range into its numbered pandas frame: a partition costs three tasks.
-_Frames is blockwise, so that a fused graph (``optimize()``, ``persist()``)
-joins it with what the computation does next to each partition (a filter,
-``len``), and a frame that only those steps read is never stored or sized by
-the worker. Dask 2026.11 does not fuse in ``compute()`` or ``to_parquet()``;
-there the frame is a task of its own. The tasks
-are written straight into one graph: chained delayed objects would each carry
-the graph of every range before them, which made planning a file quadratic in
-its ranges. The keys are not derived from the arguments: a file rewritten in
-place must not be answered from the results of an earlier read still held on
-a cluster.
+Planning sizes the files and reads their first bytes only; the tasks are laid
+out when Dask asks for them. Their keys come from each file's identity
+(fsspec's ``ukey``: a hash of what the file system tells of it, size and
+modification time among it), the block size and ``errors``: unchanged files
+read again give the same keys, so results still held on a cluster are
+reused, and a file rewritten since gives new ones.
 
 Columns: those of the decoder's tables, plus ``source``, the file the row came
 from. Every column is Arrow-backed (``pandas.ArrowDtype``) except the
@@ -62,29 +50,31 @@ from __future__ import annotations
 import functools
 import os
 import threading
-import uuid
+from collections.abc import Iterator, Mapping
 from typing import Any, NamedTuple
 
-import dask.dataframe as dd
-import fsspec
-import numpy as np
-import pandas as pd
-import pyarrow as pa
-import pyarrow.compute as pc
-from dask.base import tokenize
-from dask.dataframe.dask_expr import new_collection
-from dask.dataframe.dask_expr._expr import Expr, PartitionsFiltered
-from dask.dataframe.dask_expr.io import BlockwiseIO
-from dask.task_spec import Task, TaskRef
-from dask.utils import parse_bytes
+try:
+    import dask.dataframe as dd
+    import fsspec
+    import numpy as np
+    import pandas as pd
+    import pyarrow as pa
+    import pyarrow.compute as pc
+    from dask.base import tokenize
+    from dask.task_spec import Task, TaskRef
+    from dask.utils import parse_bytes
+except ImportError as missing:
+    raise ImportError(
+        f"kav_aprs.dask needs Dask with pandas and pyarrow ({missing.name} is not installed): "
+        "pip install 'kav_aprs_parser_pyo3[dask]'", name=missing.name) from missing
 
 import kav_aprs
 
-from . import _chunks, _native, _sources
+from . import _native, _sources
 
 __all__ = ["read_beacons"]
 
-# How much to read at a time while looking for the next line end.
+# How much to read at a time while looking for the next line start.
 _SCAN_BYTES = 64 << 10
 # Per thread: the buffer that _decode_range reads its bytes into.
 _buffers = threading.local()
@@ -110,12 +100,13 @@ def read_beacons(
     nothing is decoded until the frame is computed.
     """
     block = _block_bytes(blocksize)
+    errors = bool(errors)
     fs, _, paths = fsspec.get_fs_token_paths(urlpath, mode="rb", storage_options=storage_options)
     if not paths:
         raise FileNotFoundError(f"no beacon file matches {urlpath!r}")
-    parts = tuple(part for path in paths for part in _plan_file(fs, path, block))
+    graph = _Graph(tuple(_plan_file(fs, path, block, errors) for path in paths), errors)
     meta = _frame(pa.Table.from_batches([_empty_batch(errors)]), "")
-    return new_collection(_Frames(_Decoding(parts, errors, uuid.uuid4().hex), meta))
+    return dd.from_graph(graph, meta, (None,) * (graph.partitions + 1), _PartitionKeys(graph), "read-beacons")
 
 
 def _block_bytes(blocksize: int | str | None) -> int | None:
@@ -132,106 +123,122 @@ def _block_bytes(blocksize: int | str | None) -> int | None:
     return block
 
 
-class _Part(NamedTuple):
-    """What one partition decodes: a whole file (start is None), or the lines that start in bytes
-    [start, end) of a file of `size` bytes."""
+class _File(NamedTuple):
+    """One file as planned: read whole (block is None), or in ranges of `block` bytes. `token` changes with
+    the file, the block and what is read (errors), and with it the keys of the read's tasks."""
 
     fs: fsspec.AbstractFileSystem
     path: str
     source: str
-    start: int | None = None
-    end: int = 0
-    size: int = 0
-
-
-def _plan_file(fs: fsspec.AbstractFileSystem, path: str, block: int | None) -> list[_Part]:
-    """The partitions of one file, in file order."""
-    size = fs.size(path)
-    source = path if _is_local(fs) else fs.unstrip_protocol(path)
-    if block is None or size <= block or _is_compressed(fs, path):
-        return [_Part(fs, path, source)]
-    return [_Part(fs, path, source, start, min(start + block, size), size) for start in range(0, size, block)]
-
-
-class _Decoding(Expr):
-    """The decoding tasks, one per partition, and the running line counts between the ranges of a file.
-
-    Partition i of this expression is the decoded table of part i and its line count; the count task of a
-    range that follows another in its file holds the lines of the file before it. The keys are fresh for
-    every read (see the module's notes).
-    """
-
-    _parameters = ["parts", "errors", "token"]
-
-    @functools.cached_property
-    def _name(self) -> str:
-        return f"decode-beacons-{self.token}"
-
-    @functools.cached_property
-    def _count_name(self) -> str:
-        return f"count-lines-{self.token}"
+    size: int
+    block: int | None
+    token: str
 
     @property
-    def _meta(self) -> Any:
-        return None
+    def partitions(self) -> int:
+        return 1 if self.block is None else -(-self.size // self.block)
 
-    def _divisions(self) -> tuple[None, ...]:
-        return (None,) * (len(self.parts) + 1)
 
-    def _tree_repr_lines(self, indent: int = 0, recursive: bool = True) -> list[str]:
-        # What frame.pprint() shows: a count, not the parts, which are thousands for a terabyte.
-        files = len({part.path for part in self.parts})
-        return [" " * indent + f"Decoding: {len(self.parts)} partitions of {files} files"]
+def _plan_file(fs: fsspec.AbstractFileSystem, path: str, block: int | None, errors: bool) -> _File:
+    size = fs.size(path)
+    source = path if _is_local(fs) else fs.unstrip_protocol(path)
+    if block is not None and (size <= block or _is_compressed(fs, path)):
+        block = None
+    return _File(fs, path, source, size, block, tokenize(fs, path, fs.ukey(path), block, errors))
 
-    def lines_before(self, index: int) -> TaskRef | int:
-        """What the renumbering of partition `index` adds to its line numbers."""
-        return TaskRef((self._count_name, index)) if self.parts[index].start else 0
 
-    def _layer(self) -> dict:
+class _Graph(Mapping[tuple[str, int], Task]):
+    """The tasks of every partition, as a graph for ``from_graph``.
+
+    Laid out when Dask first asks for a task, and tokenized as its files'
+    tokens, not task by task: Dask tokenizes the graph it is given, which for
+    the 49,151 tasks of a terabyte took three seconds, where planning it
+    otherwise takes a hundredth. It is pickled without its tasks, to be laid
+    out again where it goes (the scheduler).
+
+    Each kind of task has one name for the whole read, its partitions numbered
+    across the files: Dask's scheduler holds a read's decoding back until a
+    worker is free only when those tasks form one large group (one name). With
+    a name per file, two workers decoded ahead of the counts and held up to 25
+    decoded ranges at once (1.4 GB), where 5 were held.
+    """
+
+    def __init__(self, files: tuple[_File, ...], errors: bool) -> None:
+        self.files = files
+        self.errors = errors
+        self.token = tokenize([file.token for file in files])
+        self.partitions = sum(file.partitions for file in files)
+
+    def __reduce__(self) -> tuple[Any, ...]:
+        return _Graph, (self.files, self.errors)
+
+    def __dask_tokenize__(self) -> str:
+        return self.token
+
+    def __repr__(self) -> str:
+        # What frame.pprint() shows.
+        return f"<the tasks of {self.partitions} partitions of {len(self.files)} beacon files>"
+
+    def name(self, kind: str) -> str:
+        return f"{kind}-{self.token}"
+
+    def __getitem__(self, key: tuple[str, int]) -> Task:
+        return self._tasks[key]
+
+    def __iter__(self) -> Iterator[tuple[str, int]]:
+        return iter(self._tasks)
+
+    def __len__(self) -> int:
+        return len(self._tasks)
+
+    @functools.cached_property
+    def _tasks(self) -> dict[tuple[str, int], Task]:
         tasks: dict[tuple[str, int], Task] = {}
-        for index, part in enumerate(self.parts):
-            key = (self._name, index)
-            if part.start is None:
-                tasks[key] = Task(key, _decode_file, part.fs, part.path, part.source, self.errors)
-            else:
-                tasks[key] = Task(key, _decode_range, part.fs, part.path, part.source, part.start, part.end,
-                                  part.size, self.errors)
-            # The count takes the decoded range before it whole, not a piece of it, which would cost one more
-            # task; so it runs where that range lies, by far its largest input.
-            if part.start:
-                count = (self._count_name, index)
-                tasks[count] = Task(count, _lines_after, TaskRef((self._name, index - 1)),
-                                    self.lines_before(index - 1))
+        decoding, counting, frame = self.name("decode-beacons"), self.name("count-lines"), self.name("beacon-frame")
+        partition = 0
+        for file in self.files:
+            for index in range(file.partitions):
+                key = (decoding, partition)
+                if file.block is None:
+                    tasks[key] = Task(key, _decode_file, file.fs, file.path, file.source, self.errors)
+                else:
+                    start = index * file.block
+                    tasks[key] = Task(key, _decode_range, file.fs, file.path, file.source, start,
+                                      min(start + file.block, file.size), file.size, self.errors)
+                # The lines of the file before this range. The count takes the decoded range before it whole,
+                # not a piece of it, which would cost one more task; so it runs where that range lies, by far
+                # its largest input.
+                lines_before: TaskRef | int = 0
+                if index:
+                    lines_before = TaskRef((counting, partition))
+                    tasks[(counting, partition)] = Task(
+                        (counting, partition), _lines_after, TaskRef((decoding, partition - 1)),
+                        TaskRef((counting, partition - 1)) if index > 1 else 0)
+                tasks[(frame, partition)] = Task((frame, partition), _numbered, TaskRef(key), lines_before,
+                                                 file.source)
+                partition += 1
         return tasks
 
 
-class _Frames(PartitionsFiltered, BlockwiseIO):
-    """The frame of each partition: its decoded table renumbered, as a pandas frame.
+class _PartitionKeys:
+    """The key of each partition's frame, in order, for ``from_graph``: tokenized and shown as the graph, not
+    key by key (16,384 keys for a terabyte)."""
 
-    Blockwise, so that a fused graph joins it with what the computation does next to each partition
-    (len, a filter): one task per partition hands on the frame or what became of it, and a frame that
-    only a fused step reads is never stored and sized on the worker. A selection of
-    partitions (``frame.partitions[...]``) keeps their own numbers, by which they find their inputs."""
+    def __init__(self, graph: _Graph) -> None:
+        self._graph = graph
 
-    _parameters = ["decoding", "meta", "_partitions"]
-    _defaults = {"_partitions": None}
+    def __iter__(self) -> Iterator[tuple[str, int]]:
+        name = self._graph.name("beacon-frame")
+        return ((name, partition) for partition in range(self._graph.partitions))
 
-    @functools.cached_property
-    def _name(self) -> str:
-        # A selection of partitions is another expression, with keys of its own.
-        return f"read-beacons-{tokenize(self.decoding._name, self.operand('_partitions'))}"
+    def __len__(self) -> int:
+        return self._graph.partitions
 
-    @property
-    def _meta(self) -> pd.DataFrame:
-        return self.operand("meta")
+    def __dask_tokenize__(self) -> str:
+        return self._graph.token
 
-    def _divisions(self) -> tuple[None, ...]:
-        return self.decoding._divisions()
-
-    def _filtered_task(self, name: Any, index: int) -> Task:
-        decoding = self.decoding
-        return Task(name, _numbered, TaskRef((decoding._name, index)), decoding.lines_before(index),
-                    decoding.parts[index].source)
+    def __repr__(self) -> str:
+        return repr(self._graph)
 
 
 def _is_local(fs: fsspec.AbstractFileSystem) -> bool:
@@ -240,17 +247,16 @@ def _is_local(fs: fsspec.AbstractFileSystem) -> bool:
 
 
 def _is_compressed(fs: fsspec.AbstractFileSystem, path: str) -> bool:
-    """Whether the file starts as a compressed stream does, by the same leading bytes that iter_decoded knows."""
+    """Whether the file starts as a compressed stream does, by the leading bytes that kav_aprs.open knows."""
     with fs.open(path, "rb") as file:
-        head = file.read(_sources._SNIFF_BYTES)
-    return any(head.startswith(magic) for magic, _ in _sources._COMPRESSED)
+        return _sources.codec_of(file.read(_sources.SNIFF_BYTES)) is not None
 
 
 def _decode_file(fs: fsspec.AbstractFileSystem, path: str, source: str, errors: bool) -> tuple[pa.Table, int]:
     """A whole file, compressed or not, streamed through the decoder, and how many lines it has."""
     batches, lines = [], 0
     with fs.open(path, "rb") as file:
-        for decoded in kav_aprs.iter_decoded(file):
+        for decoded in kav_aprs.open(file):
             batches.append(_batch(decoded, errors))
             lines += decoded.lines
     # At least one batch, which from_batches takes the table's schema from.
@@ -274,7 +280,9 @@ def _decode_range(
             f"{source}: read {got} bytes at offset {begin} where {finish - begin} were expected;"
             " the file changed while it was being read"
         )
-    decoded = _chunks.decode(_chunks.Chunk(buffer, got), 1)
+    # The range ends where a line starts, or at the end of the file: every line in it is whole.
+    frame = _native.LineFramer().frame(buffer, got, last=True)
+    decoded = frame.decode(1, source=source) if frame is not None else _native.decode(b"", source=source)
     return pa.Table.from_batches([_batch(decoded, errors)]), decoded.lines
 
 
@@ -286,13 +294,12 @@ def _read_buffer(size: int) -> bytearray:
     workers that hand freed memory straight back (distributed's default) cost
     about a fifth of a range's decoding. The decoder reads it in place, and its
     tables do not point into it, so the next range may overwrite it. It starts
-    a memory page: the first range of a file, read from offset 0 into a plain
-    bytearray (whose bytes start 16 bytes into a page), took five times as long
-    to copy as page to page (see page_aligned_buffer).
+    a memory page, which makes the first range of a file, read from offset 0,
+    copy five times as fast (see _native.read_buffer).
     """
     buffer = getattr(_buffers, "buffer", None)
     if buffer is None or len(buffer) < size:
-        _buffers.buffer = buffer = _native.page_aligned_buffer(size)
+        _buffers.buffer = buffer = _native.read_buffer(size)
     return buffer
 
 
@@ -308,9 +315,10 @@ def _read_into(file: Any, buffer: bytearray, size: int) -> int:
 def _line_start_at_or_after(file: Any, position: int, limit: int) -> int:
     """The offset of the first line start at or after position, or limit if none comes before it.
 
-    A line starts at offset 0 and right after a line end. The search begins one
-    byte early, so that a line end just before position is seen, and reads no
-    further than limit.
+    A line starts at offset 0 and right after a line end, so the search begins
+    one byte early, where a line end just before position shows. It searches
+    no further than limit, reading one byte past each window it searches: that
+    byte tells a \\r\\n from a lone \\r at the window's end.
     """
     if position <= 0:
         return 0
@@ -318,24 +326,18 @@ def _line_start_at_or_after(file: Any, position: int, limit: int) -> int:
         return limit
     offset = position - 1
     file.seek(offset)
-    while offset < limit and (window := file.read(min(_SCAN_BYTES, limit - offset))):
-        # Two byte searches (memchr) where a pattern of both would step through a long line byte by byte.
-        lf = window.find(b"\n")
-        cr = window.find(b"\r", 0, lf if lf >= 0 else len(window))
-        at = cr if cr >= 0 else lf
-        if at < 0:
-            offset += len(window)
-            continue
-        end = offset + at
-        # Past a \r at limit - 1 the next line starts at limit or after it: limit either way.
-        if at != cr or end + 1 == limit:
-            return end + 1
-        # A \n right after a \r belongs to the same line end, also when the read stopped between them.
-        following = window[at + 1 : at + 2]
-        if not following:
-            file.seek(end + 1)
-            following = file.read(1)
-        return end + 2 if following == b"\n" else end + 1
+    window = b""  # bytes from offset on
+    while offset < limit:
+        searched = min(_SCAN_BYTES, limit - offset)
+        while len(window) <= searched and (more := file.read(searched + 1 - len(window))):
+            window += more
+        found = _native.line_start(window, min(searched, len(window)))
+        if found is not None:
+            return min(offset + found, limit)
+        if len(window) <= searched:  # the file ends in the window
+            break
+        offset += searched
+        window = window[searched:]
     return limit
 
 

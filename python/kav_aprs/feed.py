@@ -1,18 +1,23 @@
 """Following an APRS server: its beacon lines decoded batch by batch, reconnecting on faults.
 
 ``Feed`` logs in as a receive-only client, reads the server's stream and
-yields one ``FeedBatch`` (a ``Decoded`` with the server's name and reception
-times) per batch interval, in the caller's own thread: the waiting is done
-by a selector with a timeout, not a thread. Silence, a closed or reset connection, a
-refused connection or a name that does not resolve leads to a new connection
-after an exponential back-off; every whole line received reaches the caller
-exactly once, and what cannot (the start of a line cut off by a disconnect, a
-line over 4,096 bytes) is counted and logged on the ``kav_aprs.feed`` logger.
+yields one ``Decoded`` per batch interval, in the caller's own thread: the
+waiting is done by a selector with a timeout, not a thread. Silence, a closed
+or reset connection, a refused connection or a name that does not resolve
+leads to a new connection after an exponential back-off; every whole line
+received reaches the caller exactly once, and what cannot (the start of a line
+cut off by a disconnect) is counted and logged on the ``kav_aprs.feed``
+logger. A line over 4,096 bytes fails as ``LineTooLong``, with its first
+4,096 bytes in the batch's ``errors``.
+
+The reads are cut into lines by the native framer, the rule of line ends that
+every reader of this package shares; this module never looks for a line end
+in the stream itself, only in the server's first few lines for its login
+response, and then through the same rule.
 """
 
 from __future__ import annotations
 
-import collections
 import contextlib
 import dataclasses
 import datetime
@@ -26,19 +31,28 @@ from collections.abc import Generator
 from typing import Any
 
 import kav_aprs
-from ._decoded import Decoded, decode
-from ._line_buffer import CutLine, LineBuffer
+from . import _native
+from ._native import Decoded
+from .tally import Tally
 
-__all__ = ["Backoff", "CutLine", "Feed", "FeedBatch", "FeedStats", "LINE_TOO_LONG", "MAX_LINE_BYTES",
-           "default_callsign"]
+__all__ = ["Backoff", "Feed", "FeedBatch", "FeedStats", "LINE_TOO_LONG", "MAX_LINE_BYTES", "default_callsign"]
 
 log = logging.getLogger(__name__)
 
 MAX_LINE_BYTES = 4096
-LINE_TOO_LONG = "LineTooLong"  # the failure kind counted for a line cut at MAX_LINE_BYTES
+LINE_TOO_LONG = "LineTooLong"  # the failure kind of a line over MAX_LINE_BYTES, as the decoder names it
 _CALLSIGN = re.compile(r"[A-Za-z0-9][A-Za-z0-9-]{0,19}")
 _LOGRESP = re.compile(rb"# logresp (\S+) (\w+),? server (\S+)")
+_LOGIN_STATUSES = ("unverified", "verified")  # a receive-only login (pass -1) is answered "unverified"
 _GREETING_BYTES = 8192  # how much of a connection's start is searched for the login response
+
+# What a Feed yields, by the name it had when it was a class of its own: a
+# batch is now a plain ``Decoded`` (see ``Feed`` for its source and times).
+# What the class had besides moved: the server's name is ``Feed.server``, a
+# line over MAX_LINE_BYTES is a row of kind LINE_TOO_LONG in ``errors`` (so
+# ``failed == len(errors)``), and the lines cut off by disconnects are counted
+# in ``Feed.stats.dropped_partial_lines`` only.
+FeedBatch = Decoded
 
 
 def default_callsign() -> str:
@@ -70,53 +84,33 @@ class Backoff:
         return min(self.maximum, doubled) * (1.0 - self.jitter * (rng or random).random())
 
 
-@dataclasses.dataclass(frozen=True, eq=False)
-class FeedBatch(Decoded):
-    """The lines of one batch interval, decoded, with where and when they were received.
+class FeedStats(Tally):
+    """Counts since the feed started: a ``Tally`` of the batches yielded, and the connections.
 
-    Lines are numbered across connections from 1, comment lines (the server's
-    own) included. A line cut at MAX_LINE_BYTES counts as failed under the kind
-    LINE_TOO_LONG and is listed in `cut_lines` (it has no row in `errors`), so
-    ``failed == len(errors) + len(cut_lines)``. `received_from` and
-    `received_to` are the times of the first and the last read that brought
-    the batch's bytes (None for an empty batch); `server` is the name the
-    server gave in its login response, if it gave one. `dropped_partial_lines`
-    counts the starts of lines lost to disconnects since the previous batch.
+    The line counts (`lines`, `decoded`, `failed`, `comments`, `blank`,
+    `failures`) are those of every batch yielded so far. `connections` counts
+    connections made, `failed_connects` attempts that failed (refused, name not
+    resolved, timed out), `lost_connections` those that ended (closed, reset,
+    silent), `dropped_partial_lines` the starts of lines that a connection's
+    end cut off, `bytes_received` every byte read.
     """
 
-    first_line_number: int
-    server: str | None
-    received_from: datetime.datetime | None
-    received_to: datetime.datetime | None
-    cut_lines: tuple[CutLine, ...] = ()
-    dropped_partial_lines: int = 0
-
-
-@dataclasses.dataclass
-class FeedStats:
-    """Counts since the feed started.
-
-    `connections` counts connections made, `failed_connects` attempts that
-    failed (refused, name not resolved, timed out), `lost_connections` those
-    that ended (closed, reset, silent).
-    """
-
-    connections: int = 0
-    failed_connects: int = 0
-    lost_connections: int = 0
-    lines: int = 0
-    decoded: int = 0
-    failed: int = 0
-    comments: int = 0
-    blank: int = 0
-    failures: collections.Counter[str] = dataclasses.field(default_factory=collections.Counter)
-    dropped_partial_lines: int = 0
-    bytes_received: int = 0
+    def __init__(self) -> None:
+        super().__init__()
+        self.connections = 0
+        self.failed_connects = 0
+        self.lost_connections = 0
+        self.dropped_partial_lines = 0
+        self.bytes_received = 0
 
     @property
     def reconnects(self) -> int:
         """Connections made after the first."""
         return max(0, self.connections - 1)
+
+    def __repr__(self) -> str:
+        fields = {**self.counts, **{name: value for name, value in vars(self).items() if name != "counts"}}
+        return f"FeedStats({', '.join(f'{name}={value!r}' for name, value in fields.items())})"
 
 
 def _when(seconds: float | None) -> datetime.datetime | None:
@@ -130,14 +124,25 @@ def _positive(name: str, value: float) -> float:
 
 
 class Feed:
-    """An APRS server's stream as an iterator of ``FeedBatch``, one per batch interval.
+    """An APRS server's stream as an iterator of ``Decoded`` batches, one per batch interval.
+
+    A batch's lines are numbered across connections from 1, the server's own
+    comment lines included; its ``source`` is the feed's ``address``, and its
+    ``received_from`` and ``received_to`` are the UTC times of the read that
+    brought the first byte of its first line and of the one that brought its
+    last line end (None for an empty batch).
 
     Use it as a context manager, or call ``close()``, to close the connection.
     ``stop()`` (safe to call from a signal handler) ends the iteration after
     one last batch of the whole lines received. Iteration goes on through
     faults and reconnections, yielding a batch every `batch_interval` seconds
     even while waiting to reconnect (an empty one if nothing came), or as soon
-    as `batch_lines` lines have come.
+    as `batch_lines` lines have come. A batch holds every whole line received
+    since the one before, so one due to its count may hold more than
+    `batch_lines` lines, by up to the lines of the read that reached it: the
+    feed takes what the framer has gathered as a whole, rather than looking
+    for the `batch_lines`-th line end itself, whose ``\\r`` and ``\\n`` may
+    come in two reads.
     """
 
     def __init__(
@@ -176,11 +181,16 @@ class Feed:
             f" filter {filter}" if filter is not None else "") + "\r\n"
         self.stats = FeedStats()
         self.server: str | None = None
-        self._lines = LineBuffer(MAX_LINE_BYTES)
-        self._scratch = bytearray(read_bytes)
+        self._framer = _native.LineFramer(MAX_LINE_BYTES)
+        self._scratch = bytearray(read_bytes)  # every read lands here; the framer copies the whole lines out
+        # time.time() of the read that brought the first byte of the unfinished
+        # line, and of the reads that brought the first and the last line of the
+        # lines gathered for the next batch.
+        self._line_began: float | None = None
+        self._received_from: float | None = None
+        self._received_to: float | None = None
         self._next_line = 1
         self._next_batch = 0.0
-        self._dropped_since_batch = 0
         self._stopping = False
         # stop() writes a byte here, so that a wait ends at once instead of at its timeout.
         self._wake, self._waker = socket.socketpair()
@@ -196,7 +206,7 @@ class Feed:
     def __iter__(self) -> Feed:
         return self
 
-    def __next__(self) -> FeedBatch:
+    def __next__(self) -> Decoded:
         return next(self._batches)
 
     def __enter__(self) -> Feed:
@@ -223,7 +233,7 @@ class Feed:
 
     # The stream, as one generator: connect, receive, wait, and again.
 
-    def _run(self) -> Generator[FeedBatch, None, None]:
+    def _run(self) -> Generator[Decoded, None, None]:
         self._next_batch = time.monotonic() + self.batch_interval
         failures = 0
         while not self._stopping:
@@ -275,15 +285,15 @@ class Feed:
         log.warning("%s", problem)
         return None
 
-    def _receive(self, connection: socket.socket) -> Generator[FeedBatch, None, str | None]:
+    def _receive(self, connection: socket.socket) -> Generator[Decoded, None, str | None]:
         """Yields batches while the connection lasts; returns why it ended, None when stopped."""
         self.server = None
-        greeting = _Greeting(self.callsign)
+        greeting = _Greeting(self.callsign, self.address)
         view = memoryview(self._scratch)
         last_heard = time.monotonic()
         login_deadline = last_heard + self.login_timeout
         while not self._stopping:
-            while self._lines.newlines >= self.batch_lines or time.monotonic() >= self._next_batch:
+            if self._framer.gathered_lines >= self.batch_lines or time.monotonic() >= self._next_batch:
                 yield self._batch()
                 if self._stopping:
                     return None
@@ -308,7 +318,7 @@ class Feed:
                 return "connection closed by the server"
             last_heard = time.monotonic()
             self.stats.bytes_received += received
-            self._lines.append(view[:received], time.time())
+            self._gather(received, time.time())
             if greeting.waiting:
                 server = greeting.read(view[:received])
                 if server is not None:
@@ -316,7 +326,16 @@ class Feed:
                     log.info("logged in to %s (server %s) as %s", self.address, server, self.callsign)
         return None
 
-    def _wait_until(self, resume: float) -> Generator[FeedBatch, None, None]:
+    def _gather(self, received: int, when: float) -> None:
+        """Frames the read of `received` bytes made at `when`, keeping its whole lines for the next batch."""
+        began = when if self._line_began is None else self._line_began
+        if self._framer.push(self._scratch, received):
+            if self._received_from is None:
+                self._received_from = began
+            self._received_to = began = when  # the line left unfinished, if any, began in this read
+        self._line_began = began if self._framer.unfinished_bytes else None
+
+    def _wait_until(self, resume: float) -> Generator[Decoded, None, None]:
         """Waits for `resume` (monotonic time) or a stop, yielding batches as they fall due."""
         while not self._stopping:
             now = time.monotonic()
@@ -328,49 +347,26 @@ class Feed:
                 self._selector.select(min(self._next_batch, resume) - now)
 
     def _end_of_stream(self) -> None:
-        dropped = self._lines.end_of_stream()
+        """Drops the line a connection's end cut off: the rest of it will never come."""
+        dropped = self._framer.drop_unfinished()
+        self._line_began = None
         if dropped:
-            self._dropped_since_batch += 1
             self.stats.dropped_partial_lines += 1
             log.warning("dropped the unfinished last line (%d bytes) received from %s", dropped, self.address)
 
-    def _batch(self) -> FeedBatch:
+    def _batch(self) -> Decoded:
         self._next_batch = time.monotonic() + self.batch_interval
-        taken = self._lines.take(self.batch_lines)
-        first = self._next_line
-        decoded = decode(taken.data, first_line_number=first)
-        self._next_line += decoded.lines
-        cut_lines = tuple(
-            CutLine(first + _lines_before(taken.data, offset), head, length) for offset, head, length in taken.cut
-        )
-        failures = dict(decoded.failures)
-        if cut_lines:
-            failures[LINE_TOO_LONG] = len(cut_lines)
-            for line in cut_lines:
-                log.warning("line %d from %s cut at %d bytes: it had %d", line.line_number, self.address,
-                            MAX_LINE_BYTES, line.length)
-        batch = FeedBatch(
-            decoded.beacons, decoded.errors, decoded.lines, decoded.decoded, decoded.failed + len(cut_lines),
-            decoded.comments, decoded.blank - len(cut_lines), failures,
-            first_line_number=first, server=self.server, received_from=_when(taken.received_from),
-            received_to=_when(taken.received_to), cut_lines=cut_lines,
-            dropped_partial_lines=self._dropped_since_batch,
-        )
-        self._dropped_since_batch = 0
-        stats = self.stats
-        stats.lines += batch.lines
-        stats.decoded += batch.decoded
-        stats.failed += batch.failed
-        stats.comments += batch.comments
-        stats.blank += batch.blank
-        stats.failures.update(failures)
+        batch = self._framer.take().decode(
+            self._next_line, source=self.address,
+            received_from=_when(self._received_from), received_to=_when(self._received_to))
+        self._received_from = self._received_to = None
+        self._next_line += batch.lines
+        self.stats.add(batch)
+        cut = batch.failures.get(LINE_TOO_LONG, 0)
+        if cut:
+            log.warning("%d line%s from %s cut at %d bytes (%s, among lines %d to %d)", cut, "s" * (cut > 1),
+                        self.address, MAX_LINE_BYTES, LINE_TOO_LONG, batch.first_line_number, self._next_line - 1)
         return batch
-
-
-def _lines_before(data: bytes, offset: int) -> int:
-    """Lines ended in data[:offset], by the decoder's line ends."""
-    head = data[:offset]
-    return head.count(b"\n") + head.count(b"\r") - head.count(b"\r\n")
 
 
 class _Greeting:
@@ -378,39 +374,49 @@ class _Greeting:
 
     Only the first few kilobytes of a connection are searched: a server that
     sends none is reported once, by the caller, and followed all the same.
+    The lines are cut by the native rule of line ends, as the framer cuts them.
     """
 
-    def __init__(self, callsign: str) -> None:
+    def __init__(self, callsign: str, address: str) -> None:
         self.callsign = callsign
+        self.address = address
         self.waiting = True
-        self._text = bytearray()
-        self._seen = 0  # bytes of _text already split into lines
+        self._searched = 0  # bytes of the connection's start looked at
+        self._unfinished = b""  # the start of a line whose end has not come yet
 
     def read(self, data: memoryview) -> str | None:
         """Adds received bytes; returns the server's name once its login response is found."""
-        room = _GREETING_BYTES - len(self._text)
-        self._text += data[:room]
-        end = max(self._text.rfind(b"\n"), self._text.rfind(b"\r")) + 1
-        lines = bytes(self._text[self._seen:end]).splitlines()
-        self._seen = max(self._seen, end)
-        for line in lines:
+        room = _GREETING_BYTES - self._searched
+        text = self._unfinished + bytes(data[:room])
+        self._searched += min(room, len(data))
+        while (start := _native.line_start(text, len(text))) is not None:
+            line, text = text[:start], text[start:]
             if line.startswith(b"# logresp"):
                 self.waiting = False
                 return self._checked(line)
             if line.startswith(b"#"):
                 log.info("server says: %s", line[1:].strip().decode("utf-8", "replace"))
-        if len(self._text) >= _GREETING_BYTES:
+        self._unfinished = text
+        if self._searched >= _GREETING_BYTES:
             self.waiting = False
-            log.warning("no login response in the first %d bytes from the server", _GREETING_BYTES)
+            log.warning("no login response in the first %d bytes from %s", _GREETING_BYTES, self.address)
         return None
 
     def _checked(self, line: bytes) -> str | None:
-        text = line.decode("utf-8", "replace")
+        """The server's name in a login response, with a warning for what is not as asked."""
+        text = line.strip().decode("utf-8", "replace")
         match = _LOGRESP.match(line)
         if match is None:
-            log.warning("login response not understood: %r", text)
+            log.warning("login response from %s not understood: %r", self.address, text)
             return None
         callsign, status, server = (group.decode("utf-8", "replace") for group in match.groups())
-        if callsign.upper() != self.callsign.upper() or status not in ("unverified", "verified"):
-            log.warning("unexpected login response: %r", text)
+        unexpected = []
+        if callsign.upper() != self.callsign.upper():
+            unexpected.append(f"it answers for {callsign}, not for {self.callsign} as logged in: the server may"
+                              " rename a callsign it does not accept, so choose another")
+        if status not in _LOGIN_STATUSES:
+            unexpected.append(f"its status is {status!r}, not 'unverified' as for a receive-only login: the server"
+                              " may not have accepted it, so check the callsign")
+        if unexpected:
+            log.warning("unexpected login response from %s: %s (%r)", self.address, "; ".join(unexpected), text)
         return server

@@ -13,18 +13,22 @@ from collections.abc import Sequence
 from typing import Any
 
 from .. import _native
-from . import decode, follow
+from . import decode, follow, signals
 
 PROG = "kav-aprs"
 SUBCOMMANDS = (decode, follow)
 
 EXIT_STATUS = """\
 exit status:
-  0  every input was read and every output written (lines that fail to
-     decode do not change it)
-  1  an input could not be read or an output could not be written
-  2  the command line was wrong (for decode, also an output that is an input,
-     or -o and --errors naming one file: nothing is written)
+  0    every input was read and every output written (lines that fail to
+       decode do not change it)
+  1    an input could not be read or an output could not be written; also,
+       with no message, when the reader of standard output goes away (| head)
+  2    the command line was wrong (for decode, also an output that is an input,
+       or -o and --errors naming one file: nothing is written)
+  130  stopped by Ctrl-C (SIGINT); 143 by SIGTERM, 129 by SIGHUP: 128 + the
+       signal's number. Nothing half-written is left: -o and --errors files
+       appear only when complete.
 """
 
 
@@ -58,8 +62,8 @@ def main(argv: Sequence[str] | None = None) -> int:
     args = parser.parse_args(argv)
     try:
         return int(args.run(args))
-    except KeyboardInterrupt:
-        return 130
+    except KeyboardInterrupt as interrupt:
+        return getattr(interrupt, "status", 128 + 2)  # Ctrl-C before the run catches it: SIGINT's
     except BrokenPipeError:
         # The reader went away (`| head`): stop quietly, and keep the
         # interpreter from failing again when it flushes at exit.
@@ -72,14 +76,15 @@ def command() -> int:
 
     Such a process can be set up for decoding in ways that a program calling
     main() among its own work might not want: freed memory is kept for the next
-    batch, and NumPy is kept out. pyarrow imports NumPy whenever it can find
-    it, which more than doubles the time Parquet output takes to start and
-    leaves NumPy's arithmetic threads spinning beside the decoding; the command
-    needs nothing of it. A pyarrow too old to do without it gets it (see
-    writers.import_pyarrow).
+    batch, NumPy is kept out, and a stop signal after the run is ignored.
+    pyarrow imports NumPy whenever it can find it, which more than doubles the
+    time Parquet output takes to start and leaves NumPy's arithmetic threads
+    spinning beside the decoding; the command needs nothing of it. A pyarrow
+    too old to do without it gets it (see sinks.import_pyarrow).
     """
     _native.retain_freed_memory()
-    sys.modules.setdefault("numpy", None)  # None: an import of it fails as if it were not installed
+    sys.modules.setdefault("numpy", None)  # type: ignore[arg-type]  # None: its import fails as if not installed
+    signals.ignore_after_runs()
     return main()
 
 

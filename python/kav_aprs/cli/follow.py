@@ -4,40 +4,33 @@ from __future__ import annotations
 
 import argparse
 import contextlib
-import os
+import re
 import sys
 import time
-from collections.abc import Callable, Iterator
+from collections.abc import Iterator
 from typing import TYPE_CHECKING, Any
 
-from ..writers import (
-    STDIO,
-    CsvWriter,
-    ErrorsWriter,
-    JsonLinesWriter,
-    Output,
-    ParquetUnavailable,
-    WriteFailed,
-    writing,
-)
-from .report import Tally, write_summary
+from .. import sinks
+from ..sinks import STDIO
+from . import signals
+from .report import write_summary
 
-# The feed and what only a running follow needs (sockets, logging, signals,
-# the rotation of Parquet files with its datetime) are imported by the functions
-# that use them: the command line of every subcommand is parsed with this module
-# loaded, and they take a while to import.
+# The feed and what only a running follow needs (sockets, logging) are
+# imported by the functions that use them: the command line of every
+# subcommand is parsed with this module loaded, and they take a while to import.
 if TYPE_CHECKING:
     import logging
 
-    from ..feed import Feed, FeedBatch, FeedStats
-    from .rotation import RotatingParquet
+    from ..feed import Feed, FeedStats
 
 NAME = "kav-aprs follow"
-RECORD_WRITERS = {"jsonl": JsonLinesWriter, "csv": CsvWriter}
+TEXT_FORMATS = ("csv", "jsonl")
+_PERIOD = re.compile(r"(\d+)([smhd]?)")
+_UNIT_SECONDS = {"": 1, "s": 1, "m": 60, "h": 3600, "d": 86400}
 
 DESCRIPTION = """\
 Follow an APRS server (plain TCP, HOST:PORT) and decode its beacon lines as
-they come, until stopped by SIGINT (Ctrl-C) or SIGTERM.
+they come, until stopped by SIGINT (Ctrl-C), SIGTERM or SIGHUP.
 
 Logs in as a receive-only client: 'user CALLSIGN pass -1 vers kav-aprs
 VERSION', with ' filter FILTER' when --filter is given. The default callsign,
@@ -45,17 +38,20 @@ KAVRX and four random digits, is a receive-only name that is no station's:
 the server needs no pass code for it and sends to it, but takes nothing from it.
 
 Records go out once a second (or every 10,000 lines): JSON lines or CSV to
-standard output or appended to -o FILE, and with --parquet-dir one Parquet
-file a period (--rotate, default 1h) named after the UTC start of its period,
-beacons-20261207T140000Z.parquet, which appears only when complete. Line
-numbers run on across reconnections, counting the server's own '#' lines.
+standard output or appended to -o FILE, and with --parquet-dir (created if
+missing) one Parquet file a period (--rotate, default 1h) named after the UTC
+start of its period, beacons-20261207T140000Z.parquet, which appears only
+when complete. Line numbers run on across reconnections, counting the
+server's own '#' lines. A batch whose write to -o or --errors fails is taken
+off the file again; a last record without its line end, left in the file by
+an earlier run (a full disk, a killed process), is cut off before appending,
+with a message.
 
 Silence for 60 s (the server's keepalives count), a closed or reset
 connection, a refused connection or a name that does not resolve leads to a
 new connection after a wait of 1 s, doubling to 60 s. A line cut off by a
-disconnect is dropped and counted; a line over 4,096 bytes is cut there,
-counted as failed (LineTooLong) and written to --errors with its first
-4,096 bytes.
+disconnect is dropped and counted; a line over 4,096 bytes fails
+(LineTooLong) and is written to --errors with its first 4,096 bytes.
 
 standard error: one line a fault or event, with the UTC time; at the end, a
 summary (lines, decoded, failed by kind, comments, blank, connections,
@@ -64,14 +60,17 @@ reconnects, dropped partial lines). --quiet leaves only the faults.
 
 FOLLOW_EXIT_STATUS = """\
 exit status:
-  0  stopped by SIGINT or SIGTERM, every record written
-  1  an output could not be written (the run stops, files are closed)
+  0  stopped by SIGINT (Ctrl-C), SIGTERM or SIGHUP, every record written:
+     however many signals come, the current Parquet file is completed and named
+  1  an output could not be written (the run stops; every file written well is
+     completed); also, with no message, when the reader of standard output goes
+     away (| head)
   2  the command line was wrong
 """
 
 
 def add_parser(subparsers: Any, epilog: str) -> argparse.ArgumentParser:
-    parser = subparsers.add_parser(
+    parser: argparse.ArgumentParser = subparsers.add_parser(
         "follow",
         help="follow an APRS server's live stream, decoding its beacons as they come",
         description=DESCRIPTION,
@@ -81,7 +80,7 @@ def add_parser(subparsers: Any, epilog: str) -> argparse.ArgumentParser:
     parser.add_argument("address", metavar="HOST:PORT", help="the server, e.g. aprs.example.net:14580")
     parser.add_argument("--callsign", help="the name to log in with (default: KAVRX and four random digits)")
     parser.add_argument("--filter", help="a server-side filter, e.g. 'r/48.1/11.6/200' (200 km around a point)")
-    parser.add_argument("--format", choices=sorted(RECORD_WRITERS), default="jsonl",
+    parser.add_argument("--format", choices=TEXT_FORMATS, default="jsonl",
                         help="format of the records for -o or standard output (default: jsonl)")
     parser.add_argument("-o", "--output", metavar="FILE",
                         help="append the records to FILE ('-' for standard output, the default "
@@ -106,6 +105,14 @@ def parse_address(text: str) -> tuple[str, int]:
     return host, int(port)
 
 
+def parse_period(text: str) -> int:
+    """Seconds of a period written as 90, 90s, 15m, 1h or 1d; ValueError otherwise."""
+    match = _PERIOD.fullmatch(text.strip())
+    if match is None or int(match.group(1)) == 0:
+        raise ValueError(f"not a period of time: {text!r} (examples: 1h, 15m, 30s, 1d)")
+    return int(match.group(1)) * _UNIT_SECONDS[match.group(2)]
+
+
 def _utc_now() -> str:
     return time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime())
 
@@ -115,7 +122,7 @@ def message(text: str) -> None:
 
 
 def _message_handler(level: int) -> logging.Handler:
-    """A handler writing the feed's log records as the command's one-line messages."""
+    """A handler writing log records as the command's one-line messages, with the UTC time."""
     import logging
 
     class MessageHandler(logging.Handler):
@@ -127,10 +134,11 @@ def _message_handler(level: int) -> logging.Handler:
 
 
 @contextlib.contextmanager
-def _feed_messages(quiet: bool) -> Iterator[None]:
+def _package_messages(quiet: bool) -> Iterator[None]:
+    """The package's log records (the feed's events, a torn record cut off) as the command's messages."""
     import logging
 
-    logger = logging.getLogger("kav_aprs.feed")
+    logger = logging.getLogger("kav_aprs")
     handler = _message_handler(logging.WARNING if quiet else logging.INFO)
     saved = logger.level, logger.propagate
     logger.addHandler(handler)
@@ -144,131 +152,6 @@ def _feed_messages(quiet: bool) -> Iterator[None]:
         logger.propagate = saved[1]
 
 
-@contextlib.contextmanager
-def _stopped_by_signals(feed: Feed) -> Iterator[None]:
-    """SIGINT and SIGTERM stop the feed after its current batch; a second one interrupts at once."""
-    import signal
-
-    received: list[int] = []
-
-    def stop(number: int, frame: Any) -> None:
-        if received:
-            raise KeyboardInterrupt
-        received.append(number)
-        feed.stop()
-
-    saved = {number: signal.signal(number, stop) for number in (signal.SIGINT, signal.SIGTERM)}
-    try:
-        yield
-    finally:
-        for number, handler in saved.items():
-            signal.signal(number, handler)
-
-
-def cut_line_records(batch: FeedBatch, source: str) -> bytes:
-    """The errors file's JSON lines for the lines cut at MAX_LINE_BYTES, with their first bytes."""
-    import json
-
-    from ..feed import LINE_TOO_LONG, MAX_LINE_BYTES
-
-    return b"".join(
-        json.dumps({
-            "source": source, "line_number": line.line_number, "error_kind": LINE_TOO_LONG,
-            "error": f"{LINE_TOO_LONG}: a line of {line.length} bytes, cut at {MAX_LINE_BYTES}",
-            "line": line.head.decode("utf-8", "backslashreplace"),
-        }, ensure_ascii=False).encode() + b"\n"
-        for line in batch.cut_lines
-    )
-
-
-def _write_errors(errors: ErrorsWriter, output: Output, batch: FeedBatch, source: str) -> None:
-    errors.write(batch, source)
-    records = memoryview(cut_line_records(batch, source))
-    while records:  # os.write may write part of it when a signal comes
-        records = records[os.write(output.fd, records):]
-
-
-class _Sinks:
-    """Where each batch goes: records, Parquet files, failed lines."""
-
-    def __init__(self, args: argparse.Namespace) -> None:
-        self.outputs: list[Output] = []
-        self.records: JsonLinesWriter | CsvWriter | None = None
-        self.records_output: Output | None = None
-        self.errors: ErrorsWriter | None = None
-        self.errors_output: Output | None = None
-        self.parquet: RotatingParquet | None = None
-        try:
-            if args.output is not None or args.parquet_dir is None:
-                self.records_output = self._open(args.output or STDIO, sys.stdout)
-                fresh = self.records_output.name == STDIO or os.fstat(self.records_output.fd).st_size == 0
-                self.records = (CsvWriter(self.records_output, header=fresh) if args.format == "csv"
-                                else JsonLinesWriter(self.records_output))
-            if args.errors is not None:
-                self.errors_output = self._open(args.errors, sys.stderr)
-                self.errors = ErrorsWriter(self.errors_output)
-            if args.parquet_dir is not None:
-                from .rotation import RotatingParquet
-
-                self.parquet = RotatingParquet(args.parquet_dir, args.rotate, time.time())
-        except BaseException:
-            self.discard()
-            raise
-
-    def _open(self, name: str, stdio: Any) -> Output:
-        output = Output(name, stdio=stdio, append=name != STDIO)
-        self.outputs.append(output)
-        return output
-
-    def write(self, batch: FeedBatch, source: str) -> None:
-        """Writes a batch to every output: one that fails does not keep it from the others."""
-        failures: list[WriteFailed] = []
-
-        def attempt(what: str, write: Callable[[], None]) -> None:
-            try:
-                with writing(what):
-                    write()
-            except WriteFailed as failure:
-                failures.append(failure)
-
-        records, errors, parquet = self.records, self.errors, self.parquet
-        if records is not None and self.records_output is not None:
-            attempt(self.records_output.display_name, lambda: records.write(batch, source))
-        errors_output = self.errors_output
-        if errors is not None and errors_output is not None:
-            attempt(f"errors file {errors_output.display_name}",
-                    lambda: _write_errors(errors, errors_output, batch, source))
-        if parquet is not None:
-            when = batch.received_to.timestamp() if batch.received_to is not None else time.time()
-            attempt(f"Parquet file in {parquet.directory}", lambda: parquet.write(batch, source, when))
-        if failures:
-            raise failures[0]
-
-    def close(self) -> None:
-        """Ends every output; the first failure is raised after all are closed."""
-        failure: WriteFailed | None = None
-        if self.parquet is not None:
-            try:
-                self.parquet.close()
-            except OSError as error:
-                failure = WriteFailed(f"Parquet file in {self.parquet.directory}", error)
-        for output in self.outputs:
-            try:
-                if output is self.records_output and self.records is not None:
-                    self.records.close()
-                output.commit()
-            except OSError as error:
-                failure = failure or WriteFailed(output.display_name, error)
-        if failure is not None:
-            raise failure
-
-    def discard(self) -> None:
-        if self.parquet is not None:
-            self.parquet.discard()
-        for output in self.outputs:
-            output.discard()  # closes: records and errors are appended in place, so nothing is removed
-
-
 def _summary_rows(stats: FeedStats) -> list[tuple[str, int]]:
     return [("connections", stats.connections), ("reconnects", stats.reconnects),
             ("failed connects", stats.failed_connects), ("lost connections", stats.lost_connections),
@@ -277,49 +160,45 @@ def _summary_rows(stats: FeedStats) -> list[tuple[str, int]]:
 
 def run(args: argparse.Namespace) -> int:
     from ..feed import Feed
-    from .rotation import parse_period
 
-    parser = args.parser
     try:
         host, port = parse_address(args.address)
-        args.rotate = parse_period(args.rotate)
+        rotate = parse_period(args.rotate)
         feed = Feed(host, port, callsign=args.callsign, filter=args.filter)
     except ValueError as error:
-        parser.error(str(error))
-    source = args.address
-    try:
-        sinks = _Sinks(args)
-    except ParquetUnavailable as error:
-        feed.close()
-        message(str(error))
-        return 1
-    except OSError as error:
-        feed.close()
-        message(str(WriteFailed(getattr(error, "filename", None) or "standard output", error)))
-        return 1
-
-    tally = Tally()
+        args.parser.error(str(error))
     started = time.monotonic()
-    status = 0
-    with _feed_messages(args.quiet), _stopped_by_signals(feed), feed:
+    # Every stop signal only stops the feed, however many come, until the run
+    # ends: the files are completed and named on the way out, and a signal
+    # never cuts that short.
+    with signals.on_stop_signals(lambda number: feed.stop()):
+        with _package_messages(args.quiet), feed:
+            try:
+                sink = sinks.Sink(STDIO if args.output is None and args.parquet_dir is None else args.output,
+                                  args.format, errors=args.errors, parquet_dir=args.parquet_dir, rotate=rotate,
+                                  append=True)
+            except (sinks.WriteFailed, sinks.ParquetUnavailable) as error:
+                message(str(error))
+                return 1
+            status = _follow(feed, sink)
+        if not args.quiet:
+            with contextlib.suppress(OSError):
+                write_summary(sys.stderr, feed.stats, time.monotonic() - started, _summary_rows(feed.stats))
+    return status
+
+
+def _follow(feed: Feed, sink: sinks.Sink) -> int:
+    """Writes the feed's batches until it stops or a write fails. Whatever ends
+    it, every file whose writes all went well is completed and named."""
+    try:
         try:
             for batch in feed:
-                sinks.write(batch, source)
-                tally.add(batch)
-            sinks.close()
-        except WriteFailed as failure:
-            feed.close()
-            with contextlib.suppress(WriteFailed):
-                sinks.close()
-            if isinstance(failure.error, BrokenPipeError) and sinks.records_output is not None \
-                    and sinks.records_output.name == STDIO:
-                raise failure.error from None  # the reader of standard output left: end quietly
-            message(str(failure))
-            status = 1
-        except BaseException:
-            sinks.discard()
-            raise
-    if not args.quiet:
-        with contextlib.suppress(OSError):
-            write_summary(sys.stderr, tally, time.monotonic() - started, _summary_rows(feed.stats))
-    return status
+                sink.write(batch)
+        finally:
+            sink.commit()
+    except sinks.WriteFailed as failure:
+        if isinstance(failure.error, BrokenPipeError):
+            raise failure.error from None  # the reader of standard output left: end quietly
+        message(str(failure))
+        return 1
+    return 0
